@@ -1,0 +1,59 @@
+#include "GroundPanoramaTable.h"
+
+#include <cmath>
+#include <vector>
+
+#include "LensGeometry.h"
+
+namespace zrfe {
+
+int GroundPanoramaHeight(unsigned int uRadius, unsigned int uRadiusCut)
+{
+    return RoundDown8(static_cast<int>(uRadius) - static_cast<int>(uRadiusCut));
+}
+
+int GroundPanoramaWidth(unsigned int uRadius)
+{
+    return RoundDown8(static_cast<int>(static_cast<double>(static_cast<int>(uRadius)) * 6.283185307179586));
+}
+
+void BuildGroundPanoramaTable(unsigned int uRadius, unsigned int uRadiusCut, int nInstallMode, cv::Mat& matMapX,
+                              cv::Mat& matMapY)
+{
+    const int H = GroundPanoramaHeight(uRadius, uRadiusCut);
+    const int W = GroundPanoramaWidth(uRadius);
+    if (H <= 0 || W <= 0) {
+        matMapX = cv::Mat(0, 0, CV_32FC1);
+        matMapY = cv::Mat(0, 0, CV_32FC1);
+        return;
+    }
+    matMapX = cv::Mat::zeros(H, W, CV_32FC1);
+    matMapY = cv::Mat::zeros(H, W, CV_32FC1);
+    const float c = static_cast<float>(uRadius);
+
+    // The direction depends on the column alone; evaluate it once per column.
+    std::vector<float> sinTheta(W), cosTheta(W);
+    for (int j = 0; j < W; ++j) {
+        const float q = static_cast<float>(j) / static_cast<float>(W);
+        const float theta = static_cast<float>(static_cast<double>(q) * 3.141592653589793 * 2.0);
+        sinTheta[j] = sinf(theta);
+        cosTheta[j] = cosf(theta);
+    }
+
+    const bool turned = nInstallMode == ZR_FE_INSTALL_GROUND;
+    for (int i = 0; i < H; ++i) {
+        const float rho = static_cast<float>(H - i);
+        const int row = turned ? H - 1 - i : i;
+        float* px = matMapX.ptr<float>(row);
+        float* py = matMapY.ptr<float>(row);
+        for (int j = 0; j < W; ++j) {
+            const float X = sinTheta[j] * rho + c;
+            const float Y = c - cosTheta[j] * rho;
+            const int col = turned ? W - 1 - j : j;
+            px[col] = X;
+            py[col] = Y;
+        }
+    }
+}
+
+}  // namespace zrfe

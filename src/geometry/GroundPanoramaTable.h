@@ -1,0 +1,22 @@
+// The 360-degree strip of a floor or ceiling camera.
+#ifndef ZRFISHEYE_GEOMETRY_GROUNDPANORAMATABLE_H
+#define ZRFISHEYE_GEOMETRY_GROUNDPANORAMATABLE_H
+
+#include <opencv2/core.hpp>
+
+namespace zrfe {
+
+// Table height H and width W for lens radius r (signed arithmetic, multiples of 8).
+int GroundPanoramaHeight(unsigned int uRadius, unsigned int uRadiusCut);
+int GroundPanoramaWidth(unsigned int uRadius);
+
+// Builds the H x W tables that unroll the original view (2r x 2r, centre (r, r)):
+// each row one ring, each column one direction. The ceiling table starts at
+// 12 o'clock and turns clockwise with the outer ring on top; the floor table is
+// the same turned by 180 degrees. Empty tables when H or W is not positive.
+void BuildGroundPanoramaTable(unsigned int uRadius, unsigned int uRadiusCut, int nInstallMode, cv::Mat& matMapX,
+                              cv::Mat& matMapY);
+
+}  // namespace zrfe
+
+#endif

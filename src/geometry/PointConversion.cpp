@@ -1,0 +1,63 @@
+// Conversion of points between the displayed panorama and the original view.
+#include "LensGeometry.h"
+#include "PointMap.h"
+#include "ZRFishEye.h"
+#include "core/ZRFishEyeMap.h"
+
+using zrfe::TruncToInt32;
+using zrfe::TruncToPoint16;
+
+int CZRFishEyeDewarper::UpdatePointMap()
+{
+    m_mapPoint->Build(m_pPanoramaMap->m_matMapX, m_pPanoramaMap->m_matMapY);
+    return 0;
+}
+
+int CZRFishEyeDewarper::GetOriginalPoint(const tag_ZR_FE_POINT_S& stPanorama, tag_ZR_FE_POINT_S& stOriginal)
+{
+    if (m_eMainViewType != ZR_FE_VIEW_PANORAMA)
+        return -1;
+    const cv::Mat& mapX = m_pPanoramaMap->m_matMapX;
+    const cv::Mat& mapY = m_pPanoramaMap->m_matMapY;
+    int x = stPanorama.nX;
+    int y = stPanorama.nY;
+    if (zrfe::IsWall(m_eInstallMode)) {
+        x = static_cast<int>((static_cast<unsigned int>(x) + m_stWallView.uStartX) & 0xFFFFu);
+        y = static_cast<int>((static_cast<unsigned int>(y) + m_stWallView.uStartY) & 0xFFFFu);
+    } else if (zrfe::IsGroundFamily(m_eInstallMode)) {
+        const int W = mapX.cols;
+        if (W <= 0)
+            return -1;
+        // The conversions keep their own float shift, which can be one column
+        // short of the display's when W * angle / 360 is whole.
+        const int k1 = TruncToInt32(static_cast<float>(m_stGroundView.uAngle) * (static_cast<float>(W) / -360.0f));
+        x = (x - k1) % W;
+    }
+    if (x < 0 || y < 0 || x >= mapX.cols || y >= mapX.rows)
+        return -1;
+    const tag_ZR_FE_POINT_S out{TruncToPoint16(mapX.at<float>(y, x)), TruncToPoint16(mapY.at<float>(y, x))};
+    stOriginal = out;
+    return 0;
+}
+
+int CZRFishEyeDewarper::GetPanoramaPoint(const tag_ZR_FE_POINT_S& stOriginal, tag_ZR_FE_POINT_S& stPanorama)
+{
+    if (m_eMainViewType != ZR_FE_VIEW_PANORAMA)
+        return -1;
+    tag_ZR_FE_POINT_S table;
+    if (!m_mapPoint->Find(stOriginal, table))
+        return -1;
+    tag_ZR_FE_POINT_S out = table;
+    if (zrfe::IsWall(m_eInstallMode)) {
+        out.nX = static_cast<unsigned short>((table.nX - m_stWallView.uStartX) & 0xFFFFu);
+        out.nY = static_cast<unsigned short>((table.nY - m_stWallView.uStartY) & 0xFFFFu);
+    } else if (zrfe::IsGroundFamily(m_eInstallMode)) {
+        const int W = m_pPanoramaMap->m_matMapX.cols;
+        if (W <= 0)
+            return -1;
+        const int k2 = TruncToInt32(static_cast<float>(m_stGroundView.uAngle) * (static_cast<float>(W) / 360.0f));
+        out.nX = static_cast<unsigned short>((table.nX - k2 + W) % W);
+    }
+    stPanorama = out;
+    return 0;
+}

@@ -1,0 +1,107 @@
+#include "SubViewOutline.h"
+
+#include <algorithm>
+
+#include "LensGeometry.h"
+#include "core/ZRFishEyeMap.h"
+
+namespace zrfe {
+
+OutlineTransform OutlineTransformFor(int nInstallMode, unsigned int uHalfSize, unsigned int uOrgRadius,
+                                     unsigned int uRadius)
+{
+    OutlineTransform t;
+    t.scale = static_cast<float>(uHalfSize) / static_cast<float>(uOrgRadius);
+    if (IsWall(nInstallMode)) {
+        t.offset = 0.0f;
+        t.limit = static_cast<float>(2 * uHalfSize);
+    } else {
+        t.offset = static_cast<float>(static_cast<int>(uHalfSize - uRadius));
+        t.limit = static_cast<float>(2 * uRadius);
+    }
+    return t;
+}
+
+namespace {
+
+struct OutlineWalker {
+    const cv::Mat& mapX;
+    const cv::Mat& mapY;
+    const OutlineTransform& t;
+    std::vector<tag_ZR_FE_POINT_S>& out;
+
+    void Point(int row, int col, float& X, float& Y) const
+    {
+        X = t.scale * mapX.at<float>(row, col) - t.offset;
+        Y = t.scale * mapY.at<float>(row, col) - t.offset;
+    }
+    static tag_ZR_FE_POINT_S ToPoint(float X, float Y) { return {TruncToPoint16(X), TruncToPoint16(Y)}; }
+    void AppendIfInside(int row, int col) const
+    {
+        float X, Y;
+        Point(row, col, X, Y);
+        if (0.0f <= X && 0.0f <= Y && X <= t.limit && Y <= t.limit)  // NaN fails
+            out.push_back(ToPoint(X, Y));
+    }
+    tag_ZR_FE_POINT_S At(int row, int col) const
+    {
+        float X, Y;
+        Point(row, col, X, Y);
+        return ToPoint(X, Y);
+    }
+};
+
+}  // namespace
+
+void ComputeSubViewOutline(const cv::Mat& matMapX, const cv::Mat& matMapY, const OutlineTransform& t,
+                           tag_ZR_FE_POINT_SET_S& stPoints)
+{
+    stPoints.vecPoints.clear();
+    stPoints.stCenter = {0, 0};
+    const int cols = matMapX.cols;
+    const int rows = matMapX.rows;
+    if (matMapX.empty() || matMapY.size() != matMapX.size())
+        return;
+    // Views narrower or lower than 20 pixels still advance one entry a step.
+    const int stepX = std::max(cols / 20, 1);
+    const int stepY = std::max(rows / 20, 1);
+    OutlineWalker walk{matMapX, matMapY, t, stPoints.vecPoints};
+
+    if (cols - 1 > 0)
+        for (int x = 0; x < cols - 1; x += stepX)
+            walk.AppendIfInside(0, x);
+    if (rows - 1 > 0)
+        for (int y = 0; y < rows - 1; y += stepY)
+            walk.AppendIfInside(y, cols - 1);
+    if (cols - 1 >= 0)
+        for (int x = cols - 1; x >= 0; x -= stepX)
+            walk.AppendIfInside(rows - 1, x);
+    if (rows - 1 > 0)
+        for (int y = rows - 1; y > 0; y -= stepY)
+            walk.AppendIfInside(y, 0);
+    stPoints.vecPoints.push_back(walk.At(0, 0));
+    stPoints.stCenter = walk.At(rows / 2, cols / 2);
+}
+
+}  // namespace zrfe
+
+int CZRFishEyeDewarper::UpdateNormalPoints(int nIndex)
+{
+    if (nIndex < 0 || nIndex >= 8)
+        return -1;
+    const zrfe::OutlineTransform t = zrfe::OutlineTransformFor(m_eInstallMode, m_uHalfSize, m_uOrgRadius, m_uRadius);
+    const ZRFishEyeMap& map = *m_pNormalMap[nIndex];
+    CZRGuard guard(m_mtxSubViewPoints);
+    zrfe::ComputeSubViewOutline(map.m_matMapX, map.m_matMapY, t, m_stSubViewPoints[nIndex]);
+    return 0;
+}
+
+void CZRFishEyeDewarper::GetSubViewPoints(tag_ZR_FE_POINT_SET_S& stPoints, int nIndex)
+{
+    CZRGuard guard(m_mtxSubViewPoints);
+    if (nIndex < 0 || nIndex >= 8)
+        return;
+    if (&stPoints != &m_stSubViewPoints[nIndex])
+        stPoints.vecPoints = m_stSubViewPoints[nIndex].vecPoints;
+    stPoints.stCenter = m_stSubViewPoints[nIndex].stCenter;
+}

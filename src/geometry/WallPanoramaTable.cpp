@@ -1,0 +1,77 @@
+#include "WallPanoramaTable.h"
+
+#include <cmath>
+#include <vector>
+
+#include "LensGeometry.h"
+
+namespace zrfe {
+
+tag_ZR_FE_WALL_VIEW_S ComputeWallWindow(unsigned int uRadius, unsigned int uHalfSize)
+{
+    const int r2 = 2 * static_cast<int>(uRadius);
+    const int s2 = 2 * static_cast<int>(uHalfSize);
+    tag_ZR_FE_WALL_VIEW_S w;
+    w.uValidWidth = static_cast<unsigned int>(r2);
+    w.uValidHeight = static_cast<unsigned int>(r2);
+    const int width = RoundDown8(r2);
+    const int height = RoundDown8(static_cast<int>(static_cast<double>(r2) * 0.7));
+    w.uWidth = static_cast<unsigned int>(width);
+    w.uHeight = static_cast<unsigned int>(height);
+    w.uStartX = static_cast<unsigned int>((s2 - width) / 2);
+    w.uStartY = static_cast<unsigned int>((s2 - height) / 2);
+    return w;
+}
+
+void BuildWallPanoramaTable(unsigned int uHalfSize, cv::Mat& matMapX, cv::Mat& matMapY)
+{
+    const int n = 2 * static_cast<int>(uHalfSize);
+    if (n <= 0) {
+        matMapX = cv::Mat(0, 0, CV_32FC1);
+        matMapY = cv::Mat(0, 0, CV_32FC1);
+        return;
+    }
+    matMapX = cv::Mat::zeros(n, n, CV_32FC1);
+    matMapY = cv::Mat::zeros(n, n, CV_32FC1);
+
+    const float s = static_cast<float>(uHalfSize);
+    const float f = static_cast<float>(uHalfSize + uHalfSize) / static_cast<float>(kPi);
+    const float edge = static_cast<float>(n);
+
+    // One angle grid serves longitudes and latitudes; its sines and cosines are
+    // pure functions of the grid, so they are evaluated once per grid entry.
+    std::vector<float> cosA(n), sinA(n);
+    for (int k = 0; k < n; ++k) {
+        const float q = static_cast<float>(k) / static_cast<float>(n - 1) - 0.5f;
+        const float a = static_cast<float>(static_cast<double>(q) * 3.141592653589793);
+        cosA[k] = cosf(a);
+        sinA[k] = sinf(a);
+    }
+
+    // Each entry depends only on its own longitude and latitude, so the rows
+    // can be filled in any order and on any number of threads.
+    cv::parallel_for_(cv::Range(0, n), [&](const cv::Range& rows) {
+        for (int y = rows.start; y < rows.end; ++y) {
+            const float cphi = cosA[y];
+            const float dy = sinA[y];
+            float* px = matMapX.ptr<float>(y);
+            float* py = matMapY.ptr<float>(y);
+            for (int x = 0; x < n; ++x) {
+                const float dz = cosA[x] * cphi;
+                const float dx = sinA[x] * cphi;
+                const float norm = sqrtf(dy * dy + dx * dx);
+                const float theta = atan2f(norm, dz);
+                const float rho = theta * f;
+                const float alpha = atan2f(dy, dx);
+                const float X = cosf(alpha) * rho + s;
+                const float Y = sinf(alpha) * rho + s;
+                if (X >= 0.0f && X < edge && Y >= 0.0f && Y < edge) {
+                    px[x] = X;
+                    py[x] = Y;
+                }
+            }
+        }
+    });
+}
+
+}  // namespace zrfe

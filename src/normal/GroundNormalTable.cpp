@@ -1,0 +1,68 @@
+#include "GroundNormalTable.h"
+
+#include <opencv2/calib3d.hpp>
+#include <opencv2/ccalib/omnidir.hpp>
+
+#include "core/ZRFishEyeMap.h"
+#include "geometry/LensGeometry.h"
+
+namespace zrfe {
+
+namespace {
+cv::Mat AxisRotation(double x, double y, double z, double angle)
+{
+    const cv::Mat axis = (cv::Mat_<double>(3, 1) << x, y, z);
+    const cv::Mat vec = ((axis * kPi) / 180.0) * angle;
+    cv::Mat rotation;
+    cv::Rodrigues(vec, rotation);
+    return rotation;
+}
+}  // namespace
+
+cv::Mat GroundNormalRotation(float fAngleY, float fAngleZ, int nInstallMode)
+{
+    const cv::Mat RY = AxisRotation(0, 1, 0, fAngleY);
+    const cv::Mat RZ = AxisRotation(0, 0, 1, fAngleZ);
+    const cv::Mat Q = AxisRotation(0, 0, 1, nInstallMode == ZR_FE_INSTALL_GROUND ? -90.0 : 90.0);
+    const cv::Mat QY = Q * RY;
+    return QY * RZ;
+}
+
+void BuildGroundNormalTable(const tag_ZR_FE_NORMAL_VIEW_S& stView, unsigned int uWidth, unsigned int uHeight,
+                            unsigned int uOrgRadius, int nInstallMode, cv::Mat& matMapX, cv::Mat& matMapY)
+{
+    if (uWidth == 0 || uHeight == 0) {
+        matMapX = cv::Mat(0, 0, CV_32FC1);
+        matMapY = cv::Mat(0, 0, CV_32FC1);
+        return;
+    }
+    const cv::Mat rotation = GroundNormalRotation(stView.fAngleY, stView.fAngleZ, nInstallMode);
+
+    // Both focal lengths count in half view heights.
+    const float halfH = static_cast<float>(uHeight) * 0.5f;
+    const float halfW = static_cast<float>(uWidth) * 0.5f;
+    const cv::Mat P = (cv::Mat_<float>(3, 3) << stView.fZoomHor * halfH, 0, halfW, 0, stView.fZoomVer * halfH, halfH,
+                       0, 0, 1);
+    const float R = static_cast<float>(uOrgRadius);
+    const cv::Mat K = (cv::Mat_<float>(3, 3) << R, 0, R, 0, R, R, 0, 0, 1);
+    const cv::Mat D = (cv::Mat_<float>(1, 4) << -0.08f, 0, 0, 0);
+    const cv::Mat xi = (cv::Mat_<float>(1, 1) << 1.0f);
+
+    cv::omnidir::initUndistortRectifyMap(K, D, xi, rotation, P,
+                                         cv::Size(static_cast<int>(uWidth), static_cast<int>(uHeight)), CV_32FC1,
+                                         matMapX, matMapY, cv::omnidir::RECTIFY_PERSPECTIVE);
+}
+
+}  // namespace zrfe
+
+int CZRFishEyeDewarper::UpdateGroundNormalMap(int nIndex)
+{
+    if (nIndex < 0 || nIndex >= 8)
+        return -1;
+    m_bNormalMapInUse[nIndex] = true;
+    cv::Mat mapX, mapY;
+    zrfe::BuildGroundNormalTable(m_stNormalView[nIndex], m_uNormalWidth, m_uNormalHeight, m_uOrgRadius,
+                                 m_eInstallMode, mapX, mapY);
+    m_pNormalMap[nIndex]->Install(mapX, mapY);
+    return 0;
+}

@@ -1,0 +1,101 @@
+#include "WallNormalTable.h"
+
+#include <cmath>
+#include <vector>
+
+#include "core/ZRFishEyeMap.h"
+
+namespace zrfe {
+
+void BuildWallNormalTable(const tag_ZR_FE_NORMAL_VIEW_S& stView, unsigned int uWidth, unsigned int uHeight,
+                          unsigned int uOrgRadius, cv::Mat& matMapX, cv::Mat& matMapY)
+{
+    const int W = static_cast<int>(uWidth);
+    const int H = static_cast<int>(uHeight);
+    if (W <= 0 || H <= 0) {
+        matMapX = cv::Mat(0, 0, CV_32FC1);
+        matMapY = cv::Mat(0, 0, CV_32FC1);
+        return;
+    }
+    const float pan = stView.fPan;
+    const float tilt = stView.fTilt;
+    const float fovH = stView.fFovHor;
+    const float fovV = stView.fFovVer;
+    const float R = static_cast<float>(uOrgRadius);
+
+    // Columns: equally spaced on a plane at unit distance facing direction c0.
+    std::vector<float> colAngle(W, 0.0f);
+    const float halfFov = fovH * 0.5f;
+    const float T = tanf(halfFov) + tanf(halfFov);
+    const float c0 = halfFov + pan;
+    const int half = W / 2;
+    for (int k = 0; k <= half; ++k) {
+        const float a = atanf((static_cast<float>(k) / static_cast<float>(W - 1)) * T);
+        colAngle[half - k] = c0 - a;
+        if (half + k < W)
+            colAngle[half + k] = a + c0;
+    }
+
+    // Rows: heights equally spaced on the view plane, the top row's side ends
+    // at elevation tilt and the bottom row's at tilt + fovV.
+    std::vector<float> rowAngle(H, 0.0f);
+    const float t0 = tanf(tilt) / cosf(halfFov);
+    const float t1 = tanf(fovV + tilt) / cosf(halfFov);
+    const float span = t1 - t0;
+    for (int i = 0; i < H; ++i)
+        rowAngle[i] = atanf((static_cast<float>(i) / static_cast<float>(H - 1)) * span + t0);
+
+    cv::Mat mapX = cv::Mat::zeros(H, W, CV_32FC1);
+    cv::Mat mapY = cv::Mat::zeros(H, W, CV_32FC1);
+    const float s = (R + R) / 3.1415927f;
+    const float lim = static_cast<float>(2 * uOrgRadius);
+
+    // Per-column values are pure functions of the column angle; computing them
+    // once gives the same entries as computing them per pixel.
+    std::vector<float> cosOff(W), cosC(W), sinC(W);
+    for (int j = 0; j < W; ++j) {
+        cosOff[j] = cosf(c0 - colAngle[j]);
+        cosC[j] = cosf(colAngle[j]);
+        sinC[j] = sinf(colAngle[j]);
+    }
+
+    cv::parallel_for_(cv::Range(0, H), [&](const cv::Range& rows) {
+        for (int i = rows.start; i < rows.end; ++i) {
+            const float tr = tanf(rowAngle[i]);
+            float* px = mapX.ptr<float>(i);
+            float* py = mapY.ptr<float>(i);
+            for (int j = 0; j < W; ++j) {
+                const float e = atanf(cosOff[j] * tr);
+                const float ce = cosf(e);
+                const float dx = cosC[j] * ce;
+                const float dy = sinC[j] * ce;
+                const float dz = sinf(e);
+                const float q = sqrtf(dz * dz + dy * dy);
+                const float theta = atan2f(q, dx);
+                const float rho = theta * s;
+                const float phi = atan2f(dz, dy);
+                const float X = cosf(phi) * rho + R;
+                const float Y = sinf(phi) * rho + R;
+                if (lim > X && X >= 0.0f && lim > Y && Y >= 0.0f) {
+                    px[j] = X;
+                    py[j] = Y;
+                }
+            }
+        }
+    });
+    matMapX = mapX;
+    matMapY = mapY;
+}
+
+}  // namespace zrfe
+
+int CZRFishEyeDewarper::UpdateWallNormalMap(int nIndex)
+{
+    if (nIndex < 0 || nIndex >= 8)
+        return -1;
+    m_bNormalMapInUse[nIndex] = true;
+    cv::Mat mapX, mapY;
+    zrfe::BuildWallNormalTable(m_stNormalView[nIndex], m_uNormalWidth, m_uNormalHeight, m_uOrgRadius, mapX, mapY);
+    m_pNormalMap[nIndex]->Install(mapX, mapY);
+    return 0;
+}
