@@ -1,0 +1,129 @@
+// Helpers shared by the tests: synthetic frames and a callback that records.
+#ifndef ZRFISHEYE_TESTS_TESTSUPPORT_H
+#define ZRFISHEYE_TESTS_TESTSUPPORT_H
+
+#include <chrono>
+#include <condition_variable>
+#include <functional>
+#include <mutex>
+#include <thread>
+#include <vector>
+
+#include <opencv2/core.hpp>
+
+#include "ZRFishEye.h"
+
+namespace zrtest {
+
+// An NV12 picture in host memory, with optional padding at the end of each line.
+struct Nv12Buffer {
+    int width = 0, height = 0, lumaPitch = 0, chromaPitch = 0;
+    std::vector<unsigned char> luma, chroma;
+    tag_ZRFRAME desc{};
+
+    // Fills luma and chroma from functions of the pixel position; padding bytes are 255.
+    Nv12Buffer(int w, int h, int pad, const std::function<unsigned char(int, int)>& y,
+               const std::function<unsigned char(int, int)>& u, const std::function<unsigned char(int, int)>& v)
+        : width(w), height(h), lumaPitch(w + pad), chromaPitch((w / 2) * 2 + pad)
+    {
+        luma.assign(static_cast<size_t>(lumaPitch) * h, 255);
+        chroma.assign(static_cast<size_t>(chromaPitch) * (h / 2), 255);
+        for (int r = 0; r < h; ++r)
+            for (int c = 0; c < w; ++c)
+                luma[r * lumaPitch + c] = y(c, r);
+        for (int r = 0; r < h / 2; ++r)
+            for (int c = 0; c < w / 2; ++c) {
+                chroma[r * chromaPitch + 2 * c] = u(c, r);
+                chroma[r * chromaPitch + 2 * c + 1] = v(c, r);
+            }
+        desc.pData[0] = luma.data();
+        desc.pData[1] = chroma.data();
+        desc.pData[2] = nullptr;
+        desc.nPitch[0] = lumaPitch;
+        desc.nPitch[1] = chromaPitch;
+        desc.nWidth = w;
+        desc.nHeight = h;
+    }
+};
+
+// A flat NV12 frame of one colour.
+inline Nv12Buffer FlatNv12(int w, int h, unsigned char y, unsigned char u, unsigned char v)
+{
+    return Nv12Buffer(w, h, 0, [=](int, int) { return y; }, [=](int, int) { return u; },
+                      [=](int, int) { return v; });
+}
+
+// A three-plane packet (Y, V, U) made from a working picture; the caller releases it.
+CZRPacketPIC* PacketFromWorking(const cv::Mat& working);
+
+// The packet of a frame back as a working picture (chroma sampled at half size, repeated).
+cv::Mat PlanesOf(CZRPacketPIC* pkt, int plane);
+
+struct Signal {
+    int code;
+    std::thread::id thread;
+    tag_ZR_FE_FRAME_INFO_S info;
+};
+
+// Records every signal; tests wait on it with a bounded timeout.
+class Recorder : public IZRCallback {
+public:
+    std::function<void(int code)> onShow;  // runs inside the show callback
+
+    int OnSignal(CZRObject*, int nCode, void* pParam1, void*) override
+    {
+        Signal s{nCode, std::this_thread::get_id(), {}};
+        if (pParam1 && infoCallback)
+            s.info = *static_cast<tag_ZR_FE_FRAME_INFO_S*>(pParam1);
+        if (onShow && !infoCallback)
+            onShow(nCode);
+        std::lock_guard<std::mutex> lock(m_mtx);
+        m_signals.push_back(s);
+        m_cv.notify_all();
+        return 0;
+    }
+
+    bool WaitForCount(size_t n, int timeoutMs = 10000)
+    {
+        std::unique_lock<std::mutex> lock(m_mtx);
+        return m_cv.wait_for(lock, std::chrono::milliseconds(timeoutMs), [&] { return m_signals.size() >= n; });
+    }
+
+    std::vector<Signal> Signals()
+    {
+        std::lock_guard<std::mutex> lock(m_mtx);
+        return m_signals;
+    }
+
+    void Clear()
+    {
+        std::lock_guard<std::mutex> lock(m_mtx);
+        m_signals.clear();
+    }
+
+    bool infoCallback = false;
+
+private:
+    std::mutex m_mtx;
+    std::condition_variable m_cv;
+    std::vector<Signal> m_signals;
+};
+
+// Polls until done() or the timeout; true when done.
+inline bool WaitUntil(const std::function<bool()>& done, int timeoutMs = 10000)
+{
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);
+    while (!done()) {
+        if (std::chrono::steady_clock::now() > deadline)
+            return false;
+        std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    }
+    return true;
+}
+
+// A working-format copy of the frame's packet at full resolution (chroma upsampled by repetition).
+cv::Mat FrameToWorking(CZRFrame* frm);
+
+}  // namespace zrtest
+
+#endif
