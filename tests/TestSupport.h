@@ -73,7 +73,7 @@ public:
     int OnSignal(CZRObject*, int nCode, void* pParam1, void*) override
     {
         Signal s{nCode, std::this_thread::get_id(), {}};
-        if (pParam1 && infoCallback)
+        if (pParam1 && infoCallback && nCode == 0)
             s.info = *static_cast<tag_ZR_FE_FRAME_INFO_S*>(pParam1);
         if (onShow && !infoCallback)
             onShow(nCode);

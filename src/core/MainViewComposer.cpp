@@ -43,9 +43,11 @@ bool GroundPanorama(const cv::Mat& strip, const ZRMainViewSettings& g, cv::Mat& 
     const int Wp = strip.cols;
     const unsigned int product = static_cast<unsigned int>(Wp) * g.uAngle;
     const int shift = static_cast<int>(static_cast<float>(product) / 360.0f);
-    cv::Mat turned = strip;
+    cv::Mat turned;  // a new picture: hconcat must not write over the strip it reads
     if (shift >= 1 && shift < Wp)
         cv::hconcat(strip.colRange(shift, Wp), strip.colRange(0, shift), turned);
+    else
+        turned = strip;
     if (g.nViewType == ZR_FE_VIEW_DOUBLE_PANORAMA) {
         const int half = (Wp / 16) * 8;
         if (half < 1)
