@@ -11,6 +11,7 @@
 #include <atomic>
 #include <map>
 #include <memory>
+#include <mutex>
 #include <string>
 #include <vector>
 
@@ -187,12 +188,14 @@ private:
 
     bool AcceptsFrame();
     void OnSourceWidth(int nWidth);
-    void DeleteWorker(std::unique_ptr<CZRThreadWorker>& pWorker, bool bMain);
+    void DeleteWorker(std::unique_ptr<CZRThreadWorker> pWorker, bool bMain);
     void TakeMainViewSettings(ZRMainViewSettings& stSettings);
     void DrawOutlines(cv::Mat& matCircle);
     void RenderSubView(int nIndex, const cv::Mat& matSource);
     void PublishFrameInfo(int nSlot, CZRFrame& frm, bool bMain, int nIndex);
 
+    // Serialises the host operations; never taken by a worker.
+    std::recursive_mutex m_mtxHost;
     // Lens and mounting; written by the host under the panorama holder's lock, since the main
     // worker reads them together with the panorama tables.
     unsigned int m_uRadius;

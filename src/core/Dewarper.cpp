@@ -4,6 +4,7 @@
 #include <opencv2/core.hpp>
 
 #include "ZRFishEye.h"
+#include "core/HostLock.h"
 #include "ZRFishEyeMap.h"
 #include "geometry/PointMap.h"
 
@@ -76,7 +77,11 @@ CZRFishEyeDewarper::~CZRFishEyeDewarper()
     ClearSnapMap();
 }
 
-ENUM_ZR_FE_INSTALL_MODE_E CZRFishEyeDewarper::GetInstallMode() { return m_eInstallMode; }
+ENUM_ZR_FE_INSTALL_MODE_E CZRFishEyeDewarper::GetInstallMode()
+{
+    const HostGuard hostGuard(m_mtxHost);
+    return m_eInstallMode;
+}
 ENUM_ZR_FE_VIEW_TYPE_E CZRFishEyeDewarper::GetMainViewType() { return m_eMainViewType; }
 void CZRFishEyeDewarper::SetLineMask(int nMask) { m_nLineMask = nMask; }
 int CZRFishEyeDewarper::GetLineMask() { return m_nLineMask; }

@@ -12,6 +12,7 @@
 #include "FrameConversion.h"
 #include "MainViewComposer.h"
 #include "ZRFishEye.h"
+#include "core/HostLock.h"
 #include "ZRFishEyeMap.h"
 #include "geometry/LensGeometry.h"
 
@@ -41,6 +42,7 @@ std::unique_ptr<CZRThreadWorker> MakeWorker(const char* pszName)
 
 void CZRFishEyeDewarper::Start()
 {
+    const HostGuard hostGuard(m_mtxHost);
     if (IsRunning())
         return;
     if (!m_pMainWorker) {
@@ -58,46 +60,61 @@ void CZRFishEyeDewarper::Start()
     ThreadStart();
 }
 
-void CZRFishEyeDewarper::DeleteWorker(std::unique_ptr<CZRThreadWorker>& pWorker, bool bMain)
+void CZRFishEyeDewarper::DeleteWorker(std::unique_ptr<CZRThreadWorker> pWorker, bool bMain)
 {
     if (!pWorker)
         return;
+    // Called without the host lock: detaching waits for a handler in progress,
+    // and deleting joins the worker's thread.
     if (bMain)
         pWorker->Detach(this, &CZRFishEyeDewarper::OnMainWork);
     else
         pWorker->Detach(this, &CZRFishEyeDewarper::OnSubWork);
-    pWorker.reset();  // joins the thread after any handler in progress
+    pWorker.reset();
 }
 
 void CZRFishEyeDewarper::Stop()
 {
-    if (!IsRunning())
-        return;
-    ThreadStop();
-    DeleteWorker(m_pMainWorker, true);
-    m_bMainBusy = false;
-    for (int k = 0; k < 2; ++k) {
-        DeleteWorker(m_pSubWorker[k], false);
-        m_bSubBusy[k] = false;
+    std::unique_ptr<CZRThreadWorker> main, subs[2];
+    {
+        const HostGuard hostGuard(m_mtxHost);
+        if (!IsRunning())
+            return;
+        main = std::move(m_pMainWorker);
+        subs[0] = std::move(m_pSubWorker[0]);
+        subs[1] = std::move(m_pSubWorker[1]);
     }
+    ThreadStop();  // first the notices stop, then the workers go
+    DeleteWorker(std::move(main), true);
+    DeleteWorker(std::move(subs[0]), false);
+    DeleteWorker(std::move(subs[1]), false);
+    m_bMainBusy = false;
+    m_bSubBusy[0] = false;
+    m_bSubBusy[1] = false;
 }
 
 int CZRFishEyeDewarper::SetSubWorkerNum(unsigned int uCount)
 {
-    m_uSubWorkerNum = std::min(uCount, 2u);
-    if (!IsRunning())
-        return 0;
-    const unsigned int n = m_uSubWorkerNum;
-    for (unsigned int k = 0; k < n; ++k) {
-        if (!m_pSubWorker[k]) {
-            m_pSubWorker[k] = MakeWorker(kSubWorkerName);
-            m_pSubWorker[k]->Attach(this, &CZRFishEyeDewarper::OnSubWork);
-            m_bSubBusy[k] = false;
+    std::unique_ptr<CZRThreadWorker> removed[2];
+    {
+        const HostGuard hostGuard(m_mtxHost);
+        m_uSubWorkerNum = std::min(uCount, 2u);
+        if (!IsRunning())
+            return 0;
+        const unsigned int n = m_uSubWorkerNum;
+        for (unsigned int k = 0; k < n; ++k) {
+            if (!m_pSubWorker[k]) {
+                m_pSubWorker[k] = MakeWorker(kSubWorkerName);
+                m_pSubWorker[k]->Attach(this, &CZRFishEyeDewarper::OnSubWork);
+                m_bSubBusy[k] = false;
+            }
         }
+        for (unsigned int k = n; k < 2; ++k)
+            removed[k] = std::move(m_pSubWorker[k]);
     }
-    for (unsigned int k = n; k < 2; ++k) {
-        if (m_pSubWorker[k]) {
-            DeleteWorker(m_pSubWorker[k], false);
+    for (int k = 0; k < 2; ++k) {
+        if (removed[k]) {
+            DeleteWorker(std::move(removed[k]), false);
             m_bSubBusy[k] = false;
         }
     }
@@ -139,6 +156,7 @@ void CZRFishEyeDewarper::OnSourceWidth(int nWidth)
 
 int CZRFishEyeDewarper::Process(CZRFrame* pFrame)
 {
+    const HostGuard hostGuard(m_mtxHost);
     if (!pFrame || !AcceptsFrame())
         return 0;
     CZRPacketPIC* pkt = pFrame->GetPicture();
@@ -153,6 +171,7 @@ int CZRFishEyeDewarper::Process(CZRFrame* pFrame)
 
 int CZRFishEyeDewarper::Process(tag_ZRFRAME* pFrame)
 {
+    const HostGuard hostGuard(m_mtxHost);
     if (!pFrame || !AcceptsFrame() || !zrfe::IsReadableFrameDesc(pFrame))
         return 0;
     const int w = pFrame->nWidth;

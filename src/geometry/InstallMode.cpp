@@ -3,11 +3,13 @@
 #include "LensGeometry.h"
 #include "WallPanoramaTable.h"
 #include "ZRFishEye.h"
+#include "core/HostLock.h"
 #include "core/ZRFishEyeMap.h"
 #include "geometry/PointMap.h"
 
 int CZRFishEyeDewarper::SetInstallMode(ENUM_ZR_FE_INSTALL_MODE_E eMode, unsigned int uRadius, bool bForce)
 {
+    const HostGuard hostGuard(m_mtxHost);
     if (!zrfe::IsKnownMode(eMode))
         return -1;
     if (eMode == m_eInstallMode && uRadius == m_uRadius && !bForce)
@@ -68,6 +70,7 @@ int CZRFishEyeDewarper::UpdateWallMap()
 
 int CZRFishEyeDewarper::SetGroundAngle(unsigned int uAngle)
 {
+    const HostGuard hostGuard(m_mtxHost);
     if (!zrfe::IsGroundFamily(m_eInstallMode))
         return -1;
     CZRGuard guard(m_pPanoramaMap->m_mtxTables);
@@ -77,6 +80,7 @@ int CZRFishEyeDewarper::SetGroundAngle(unsigned int uAngle)
 
 int CZRFishEyeDewarper::SetWallStarty(unsigned int uStartY)
 {
+    const HostGuard hostGuard(m_mtxHost);
     if (!zrfe::IsWall(m_eInstallMode))
         return -1;
     const int rows = m_pPanoramaMap->m_matMapX.rows;
@@ -91,8 +95,16 @@ int CZRFishEyeDewarper::SetWallStarty(unsigned int uStartY)
     return 0;
 }
 
-tag_ZR_FE_GROUND_VIEW_S CZRFishEyeDewarper::GetGroundParam() { return m_stGroundView; }
-tag_ZR_FE_WALL_VIEW_S CZRFishEyeDewarper::GetWallParam() { return m_stWallView; }
+tag_ZR_FE_GROUND_VIEW_S CZRFishEyeDewarper::GetGroundParam()
+{
+    const HostGuard hostGuard(m_mtxHost);
+    return m_stGroundView;
+}
+tag_ZR_FE_WALL_VIEW_S CZRFishEyeDewarper::GetWallParam()
+{
+    const HostGuard hostGuard(m_mtxHost);
+    return m_stWallView;
+}
 
 int CZRFishEyeDewarper::SetOrgRadius(unsigned int uOrgRadius, bool bForce)
 {

@@ -2,6 +2,7 @@
 #include "LensGeometry.h"
 #include "PointMap.h"
 #include "ZRFishEye.h"
+#include "core/HostLock.h"
 #include "core/ZRFishEyeMap.h"
 
 using zrfe::TruncToInt32;
@@ -15,6 +16,7 @@ int CZRFishEyeDewarper::UpdatePointMap()
 
 int CZRFishEyeDewarper::GetOriginalPoint(const tag_ZR_FE_POINT_S& stPanorama, tag_ZR_FE_POINT_S& stOriginal)
 {
+    const HostGuard hostGuard(m_mtxHost);
     if (m_eMainViewType != ZR_FE_VIEW_PANORAMA)
         return -1;
     const cv::Mat& mapX = m_pPanoramaMap->m_matMapX;
@@ -42,6 +44,7 @@ int CZRFishEyeDewarper::GetOriginalPoint(const tag_ZR_FE_POINT_S& stPanorama, ta
 
 int CZRFishEyeDewarper::GetPanoramaPoint(const tag_ZR_FE_POINT_S& stOriginal, tag_ZR_FE_POINT_S& stPanorama)
 {
+    const HostGuard hostGuard(m_mtxHost);
     if (m_eMainViewType != ZR_FE_VIEW_PANORAMA)
         return -1;
     tag_ZR_FE_POINT_S table;

@@ -3,6 +3,7 @@
 
 #include "NormalViewClamp.h"
 #include "ZRFishEye.h"
+#include "core/HostLock.h"
 #include "core/ZRFishEyeMap.h"
 #include "geometry/LensGeometry.h"
 
@@ -25,6 +26,7 @@ bool IsFiniteRecord(const tag_ZR_FE_NORMAL_VIEW_S& v)
 
 int CZRFishEyeDewarper::SetNormalView(const tag_ZR_FE_NORMAL_VIEW_S& stView, int nIndex)
 {
+    const HostGuard hostGuard(m_mtxHost);
     if (!IsValidIndex(nIndex))
         return 0;
     if (!IsFiniteRecord(stView))
@@ -47,12 +49,14 @@ int CZRFishEyeDewarper::SetNormalView(const tag_ZR_FE_NORMAL_VIEW_S& stView, int
 
 void CZRFishEyeDewarper::GetNormalParam(tag_ZR_FE_NORMAL_VIEW_S& stView, unsigned int uIndex)
 {
+    const HostGuard hostGuard(m_mtxHost);
     if (uIndex < 8)
         stView = m_stNormalView[uIndex];
 }
 
 int CZRFishEyeDewarper::MoveNormalView(tag_ZR_FE_POINT_S stPoint, int nIndex)
 {
+    const HostGuard hostGuard(m_mtxHost);
     if (!IsValidIndex(nIndex))
         return -1;
     tag_ZR_FE_NORMAL_VIEW_S view = m_stNormalView[nIndex];
@@ -94,6 +98,7 @@ int CZRFishEyeDewarper::MoveNormalView(tag_ZR_FE_POINT_S stPoint, int nIndex)
 
 int CZRFishEyeDewarper::ZoomNormalView(unsigned int uLevel, int nIndex)
 {
+    const HostGuard hostGuard(m_mtxHost);
     if (!IsValidIndex(nIndex))
         return -1;
     uLevel = std::min(uLevel, 20u);
@@ -118,6 +123,7 @@ int CZRFishEyeDewarper::ZoomNormalView(unsigned int uLevel, int nIndex)
 
 int CZRFishEyeDewarper::SetNormalZ(unsigned int uAngle, int nIndex)
 {
+    const HostGuard hostGuard(m_mtxHost);
     if (!IsValidIndex(nIndex))
         return -1;
     tag_ZR_FE_NORMAL_VIEW_S view = m_stNormalView[nIndex];
@@ -128,6 +134,7 @@ int CZRFishEyeDewarper::SetNormalZ(unsigned int uAngle, int nIndex)
 
 int CZRFishEyeDewarper::SetNormalY(unsigned int uAngle, int nIndex)
 {
+    const HostGuard hostGuard(m_mtxHost);
     if (!IsValidIndex(nIndex))
         return -1;
     tag_ZR_FE_NORMAL_VIEW_S view = m_stNormalView[nIndex];
@@ -138,6 +145,7 @@ int CZRFishEyeDewarper::SetNormalY(unsigned int uAngle, int nIndex)
 
 void CZRFishEyeDewarper::SetSubViewNum(unsigned int uCount)
 {
+    const HostGuard hostGuard(m_mtxHost);
     if (uCount > 8)
         return;
     m_nSubViewNum = static_cast<int>(uCount);
@@ -151,6 +159,7 @@ void CZRFishEyeDewarper::SetSubViewNum(unsigned int uCount)
 
 int CZRFishEyeDewarper::SetNormalSize(unsigned int uWidth, unsigned int uHeight)
 {
+    const HostGuard hostGuard(m_mtxHost);
     if (uWidth == m_uNormalWidth && uHeight == m_uNormalHeight)
         return 0;
     m_uNormalWidth = uWidth;
@@ -161,6 +170,7 @@ int CZRFishEyeDewarper::SetNormalSize(unsigned int uWidth, unsigned int uHeight)
 
 int CZRFishEyeDewarper::GetNormalSize(unsigned int& uWidth, unsigned int& uHeight)
 {
+    const HostGuard hostGuard(m_mtxHost);
     uWidth = m_uNormalWidth;
     uHeight = m_uNormalHeight;
     return 0;
@@ -185,6 +195,7 @@ int CZRFishEyeDewarper::UpdateNormalMap(int nIndex)
 
 int CZRFishEyeDewarper::SetMainViewType(ENUM_ZR_FE_VIEW_TYPE_E eType, bool bForce)
 {
+    const HostGuard hostGuard(m_mtxHost);
     if (eType < 0 || eType >= 3)
         return -1;
     if (eType == m_eMainViewType && !bForce)
@@ -197,6 +208,7 @@ int CZRFishEyeDewarper::SetMainViewType(ENUM_ZR_FE_VIEW_TYPE_E eType, bool bForc
 
 int CZRFishEyeDewarper::ResetMainView()
 {
+    const HostGuard hostGuard(m_mtxHost);
     if (!zrfe::IsWall(m_eInstallMode) || !m_pPanoramaMap)
         return -1;
     const int cols = m_pPanoramaMap->m_matMapX.cols;

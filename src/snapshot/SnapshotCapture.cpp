@@ -2,6 +2,7 @@
 #include <opencv2/imgproc.hpp>
 
 #include "ZRFishEye.h"
+#include "core/HostLock.h"
 #include "base/ZRSleep.h"
 #include "core/MainViewComposer.h"
 #include "core/ZRFishEyeMap.h"
@@ -13,6 +14,7 @@ const int kFirstComposedKey = 100;
 
 int CZRFishEyeDewarper::SnapStart()
 {
+    const HostGuard hostGuard(m_mtxHost);
     if (m_nSnapState != kSnapClosed)
         return -1;
     m_nSnapState = kSnapCapturing;
@@ -29,6 +31,7 @@ int CZRFishEyeDewarper::SnapStart()
 
 int CZRFishEyeDewarper::SnapStop()
 {
+    const HostGuard hostGuard(m_mtxHost);
     ClearSnapMap();
     m_nSnapState = kSnapClosed;
     m_nSnapNextKey = kFirstComposedKey;

@@ -5,6 +5,7 @@
 #include <opencv2/imgproc.hpp>
 
 #include "ZRFishEye.h"
+#include "core/HostLock.h"
 
 namespace {
 // Black in the working format.
@@ -13,6 +14,7 @@ const cv::Scalar kBlack(0, 128, 128, 0);
 
 int CZRFishEyeDewarper::SnapResize(int nKey, int nWidth, int nHeight)
 {
+    const HostGuard hostGuard(m_mtxHost);
     if (!WaitSnapPrepare())
         return -1;
     auto it = m_mapSnap.find(nKey);
@@ -30,6 +32,7 @@ int CZRFishEyeDewarper::SnapResize(int nKey, int nWidth, int nHeight)
 
 int CZRFishEyeDewarper::SnapAddBlackBorder(int nKey, int nBorder)
 {
+    const HostGuard hostGuard(m_mtxHost);
     if (!WaitSnapPrepare())
         return -1;
     auto it = m_mapSnap.find(nKey);
@@ -47,11 +50,13 @@ int CZRFishEyeDewarper::SnapAddBlackBorder(int nKey, int nBorder)
 
 int CZRFishEyeDewarper::SnapHorconcat(std::vector<int> vecKeys, int& nResultKey)
 {
+    const HostGuard hostGuard(m_mtxHost);
     return SnapConcat(vecKeys, true, nResultKey);
 }
 
 int CZRFishEyeDewarper::SnapVerconcat(std::vector<int> vecKeys, int& nResultKey)
 {
+    const HostGuard hostGuard(m_mtxHost);
     return SnapConcat(vecKeys, false, nResultKey);
 }
 
@@ -89,6 +94,7 @@ int CZRFishEyeDewarper::SnapConcat(const std::vector<int>& vecKeys, bool bHorizo
 
 int CZRFishEyeDewarper::SavePic(std::string strPath, int nKey, int)
 {
+    const HostGuard hostGuard(m_mtxHost);
     if (!WaitSnapPrepare())
         return -1;
     auto it = m_mapSnap.find(nKey);
