@@ -1,0 +1,83 @@
+// Table rebuilds: what a mode, radius or sub-view change costs the host thread.
+#include <benchmark/benchmark.h>
+
+#include "ZRFishEye.h"
+#include "geometry/GroundPanoramaTable.h"
+#include "geometry/PointMap.h"
+#include "geometry/WallPanoramaTable.h"
+#include "normal/GroundNormalTable.h"
+#include "normal/WallNormalTable.h"
+
+namespace {
+
+// The whole SetInstallMode rebuild (panorama table and point map) at r = 1024.
+void BM_InstallModeRebuild(benchmark::State& state)
+{
+    const auto mode = static_cast<ENUM_ZR_FE_INSTALL_MODE_E>(state.range(0));
+    CZRFishEyeDewarper d(mode, 1024, ZR_FE_VIEW_PANORAMA, 1280, 1280, 720, 0);
+    for (auto _ : state)
+        d.SetInstallMode(mode, 1024, true);
+    state.SetLabel(mode == ZR_FE_INSTALL_WALL ? "wall r=1024" : "ceiling r=1024");
+}
+BENCHMARK(BM_InstallModeRebuild)->Arg(ZR_FE_INSTALL_CEILING)->Arg(ZR_FE_INSTALL_WALL)->Unit(benchmark::kMillisecond);
+
+// The parts of that rebuild on their own.
+void BM_GroundPanoramaTable(benchmark::State& state)
+{
+    cv::Mat x, y;
+    for (auto _ : state)
+        zrfe::BuildGroundPanoramaTable(1024, 0, ZR_FE_INSTALL_CEILING, x, y);
+}
+BENCHMARK(BM_GroundPanoramaTable)->Unit(benchmark::kMillisecond);
+
+void BM_WallPanoramaTable(benchmark::State& state)
+{
+    cv::Mat x, y;
+    for (auto _ : state)
+        zrfe::BuildWallPanoramaTable(1152, x, y);
+}
+BENCHMARK(BM_WallPanoramaTable)->Unit(benchmark::kMillisecond);
+
+void BM_PointMap(benchmark::State& state)
+{
+    cv::Mat x, y;
+    zrfe::BuildGroundPanoramaTable(1024, 0, ZR_FE_INSTALL_CEILING, x, y);
+    ZRPointMap map;
+    for (auto _ : state)
+        map.Build(x, y);
+}
+BENCHMARK(BM_PointMap)->Unit(benchmark::kMillisecond);
+
+void BM_GetPanoramaPoint(benchmark::State& state)
+{
+    CZRFishEyeDewarper d(ZR_FE_INSTALL_CEILING, 1024, ZR_FE_VIEW_PANORAMA, 1280, 1280, 720, 0);
+    unsigned short i = 0;
+    tag_ZR_FE_POINT_S out;
+    for (auto _ : state) {
+        const tag_ZR_FE_POINT_S p{static_cast<unsigned short>(500 + i % 1000), static_cast<unsigned short>(700 + i % 613)};
+        benchmark::DoNotOptimize(d.GetPanoramaPoint(p, out));
+        ++i;
+    }
+}
+BENCHMARK(BM_GetPanoramaPoint);
+
+// One sub view's table, 1280 x 720: rebuilt on every mouse move while dragging.
+void BM_GroundNormalTable(benchmark::State& state)
+{
+    tag_ZR_FE_NORMAL_VIEW_S v{0, 35, 120, 1.25f, 1.25f, 0, 0, 1.57f, 0.785f, 10};
+    cv::Mat x, y;
+    for (auto _ : state)
+        zrfe::BuildGroundNormalTable(v, 1280, 720, 1280, ZR_FE_INSTALL_CEILING, x, y);
+}
+BENCHMARK(BM_GroundNormalTable)->Unit(benchmark::kMillisecond);
+
+void BM_WallNormalTable(benchmark::State& state)
+{
+    tag_ZR_FE_NORMAL_VIEW_S v{0, 0, 0, 1.25f, 1.25f, -0.5f, -0.3f, 1.57f, 0.785f, 10};
+    cv::Mat x, y;
+    for (auto _ : state)
+        zrfe::BuildWallNormalTable(v, 1280, 720, 1280, x, y);
+}
+BENCHMARK(BM_WallNormalTable)->Unit(benchmark::kMillisecond);
+
+}  // namespace
