@@ -3,6 +3,8 @@
 #include <cmath>
 #include <vector>
 
+#include "core/ParallelRows.h"
+
 #include "LensGeometry.h"
 
 namespace zrfe {
@@ -50,8 +52,8 @@ void BuildWallPanoramaTable(unsigned int uHalfSize, cv::Mat& matMapX, cv::Mat& m
 
     // Each entry depends only on its own longitude and latitude, so the rows
     // can be filled in any order and on any number of threads.
-    cv::parallel_for_(cv::Range(0, n), [&](const cv::Range& rows) {
-        for (int y = rows.start; y < rows.end; ++y) {
+    ParallelRows(n, n, [&](int firstRow, int endRow) {
+        for (int y = firstRow; y < endRow; ++y) {
             const float cphi = cosA[y];
             const float dy = sinA[y];
             float* px = matMapX.ptr<float>(y);

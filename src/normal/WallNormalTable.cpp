@@ -3,6 +3,8 @@
 #include <cmath>
 #include <vector>
 
+#include "core/ParallelRows.h"
+
 #include "core/ZRFishEyeMap.h"
 
 namespace zrfe {
@@ -59,8 +61,8 @@ void BuildWallNormalTable(const tag_ZR_FE_NORMAL_VIEW_S& stView, unsigned int uW
         sinC[j] = sinf(colAngle[j]);
     }
 
-    cv::parallel_for_(cv::Range(0, H), [&](const cv::Range& rows) {
-        for (int i = rows.start; i < rows.end; ++i) {
+    ParallelRows(H, W, [&](int firstRow, int endRow) {
+        for (int i = firstRow; i < endRow; ++i) {
             const float tr = tanf(rowAngle[i]);
             float* px = mapX.ptr<float>(i);
             float* py = mapY.ptr<float>(i);

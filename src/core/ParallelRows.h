@@ -1,0 +1,41 @@
+// Row-parallel table building on the library's own threads.
+//
+// Each table entry is a pure function of its row and column, so splitting the
+// rows over threads gives the same bits as one loop; the thread count never
+// changes a table. Own std::threads rather than OpenCV's pool keep the join
+// visible to the sanitizers and leave cv::setNumThreads to the remaps.
+#ifndef ZRFISHEYE_CORE_PARALLELROWS_H
+#define ZRFISHEYE_CORE_PARALLELROWS_H
+
+#include <algorithm>
+#include <thread>
+#include <vector>
+
+namespace zrfe {
+
+template <class RowRangeFn>
+void ParallelRows(int rows, long long workPerRow, const RowRangeFn& fn)
+{
+    const long long kMinWorkPerThread = 200000;  // below this a thread costs more than it saves
+    const int hw = static_cast<int>(std::max(1u, std::thread::hardware_concurrency()));
+    const long long byWork = std::max(1LL, static_cast<long long>(rows) * workPerRow / kMinWorkPerThread);
+    const int threads = static_cast<int>(std::min<long long>({static_cast<long long>(hw), 8LL, byWork, rows}));
+    if (threads <= 1) {
+        fn(0, rows);
+        return;
+    }
+    std::vector<std::thread> pool;
+    const int per = (rows + threads - 1) / threads;
+    for (int t = 1; t < threads; ++t) {
+        const int begin = t * per, end = std::min(rows, begin + per);
+        if (begin < end)
+            pool.emplace_back([&fn, begin, end] { fn(begin, end); });
+    }
+    fn(0, std::min(rows, per));
+    for (std::thread& th : pool)
+        th.join();
+}
+
+}  // namespace zrfe
+
+#endif

@@ -1,0 +1,59 @@
+// Drives one dewarper through its public pipeline and collects each view's picture.
+#ifndef ZRFISHEYE_TOOLS_SESSION_H
+#define ZRFISHEYE_TOOLS_SESSION_H
+
+#include <condition_variable>
+#include <memory>
+#include <mutex>
+#include <stdexcept>
+#include <string>
+#include <vector>
+
+#include <opencv2/core.hpp>
+
+#include "ZRFishEye.h"
+#include "scene/FisheyeScene.h"
+
+namespace zrtool {
+
+// A problem with what the user asked for; main prints it on one line and exits 2.
+struct UsageError : std::runtime_error {
+    using std::runtime_error::runtime_error;
+};
+
+struct SessionSettings {
+    ENUM_ZR_FE_INSTALL_MODE_E mount = ZR_FE_INSTALL_CEILING;
+    int radius = 0;  // lens-circle radius of the main view; 0: half the frame side
+    ENUM_ZR_FE_VIEW_TYPE_E view = ZR_FE_VIEW_PANORAMA;
+    int subViews = 0;
+    int subWidth = 640, subHeight = 360;
+    unsigned int subWorkers = 2;
+};
+
+class Session : public IZRCallback {
+public:
+    Session(const SessionSettings& settings, int frameSide);
+    ~Session() override;
+
+    CZRFishEyeDewarper& Dewarper() { return *m_dewarper; }
+    // Feeds one frame (retrying while the pipeline is busy) and waits for every view.
+    // pictures[0] is the main view, pictures[1 + i] sub view i (BGR).
+    bool Run(tag_ZRFRAME& frame, std::vector<cv::Mat>& pictures);
+
+    int OnSignal(CZRObject* pSender, int nCode, void* pParam1, void* pParam2) override;
+
+private:
+    std::unique_ptr<CZRFishEyeDewarper> m_dewarper;
+    int m_views;
+    std::mutex m_mtx;
+    std::condition_variable m_cv;
+    std::vector<cv::Mat> m_pictures;
+    int m_received = 0;
+};
+
+// Reads "WxH".
+bool ParseSize(const std::string& text, int& w, int& h);
+
+}  // namespace zrtool
+
+#endif

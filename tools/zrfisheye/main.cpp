@@ -1,0 +1,48 @@
+// zrfisheye: dewarps fisheye pictures and videos with the ZRFishEye library.
+#include <cstdio>
+#include <exception>
+#include <string>
+#include <vector>
+
+#include "Commands.h"
+#include "Session.h"
+
+namespace {
+
+const char kUsage[] =
+    "usage: zrfisheye COMMAND [options]\n"
+    "\n"
+    "commands:\n"
+    "  demo     dewarp the built-in synthetic room for every mount and write the views\n"
+    "  dewarp   dewarp an image or video file\n"
+    "  scene    write the synthetic fisheye picture of one mount\n"
+    "\n"
+    "'zrfisheye COMMAND --help' describes each command.\n";
+
+}  // namespace
+
+int main(int argc, char** argv)
+{
+    std::vector<std::string> args(argv + 1, argv + argc);
+    if (args.empty() || args[0] == "--help" || args[0] == "-h") {
+        std::fputs(kUsage, args.empty() ? stderr : stdout);
+        return args.empty() ? 2 : 0;
+    }
+    const std::string command = args[0];
+    args.erase(args.begin());
+    try {
+        if (command == "demo")
+            return zrtool::RunDemo(args);
+        if (command == "dewarp")
+            return zrtool::RunDewarp(args);
+        if (command == "scene")
+            return zrtool::RunScene(args);
+        throw zrtool::UsageError("unknown command '" + command + "' (try --help)");
+    } catch (const zrtool::UsageError& e) {
+        std::fprintf(stderr, "zrfisheye %s: %s\n", command.c_str(), e.what());
+        return 2;
+    } catch (const std::exception& e) {
+        std::fprintf(stderr, "zrfisheye %s: %s\n", command.c_str(), e.what());
+        return 2;
+    }
+}
