@@ -169,7 +169,7 @@ TEST(ZRThreadWorkerTest, OutstandingCountCoversAJobUntilItsHandlerReturns)
 TEST(ZRThreadWorkerTest, NoCallReachesAnOwnerAfterDetachAndDeletion)
 {
     Owner owner;
-    owner.delayMs = 20;
+    owner.delayMs = 150;  // long enough that the queue cannot drain before Detach, even under a sanitizer
     {
         CZRThreadWorker worker(1, "TestWorker", 0, 32);
         worker.Attach(&owner, &Owner::Handle);
@@ -179,7 +179,7 @@ TEST(ZRThreadWorkerTest, NoCallReachesAnOwnerAfterDetachAndDeletion)
         worker.Detach(&owner, &Owner::Handle);
         const int callsAtDetach = owner.calls;
         EXPECT_EQ(owner.inside, 0) << "Detach waits for the call in progress";
-        std::this_thread::sleep_for(std::chrono::milliseconds(60));
+        std::this_thread::sleep_for(std::chrono::milliseconds(200));
         EXPECT_EQ(owner.calls, callsAtDetach);
     }  // deleted with jobs still queued
     const int callsAtDeletion = owner.calls;

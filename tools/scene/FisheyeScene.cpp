@@ -224,20 +224,24 @@ cv::Mat RenderLongLat(ENUM_ZR_FE_INSTALL_MODE_E mount, int n, const cv::Rect& wi
     return out;
 }
 
-cv::Mat RenderPerspective(ENUM_ZR_FE_INSTALL_MODE_E mount, const Vec3& camDir, const Vec3& camUp, double hfovRad,
-                          int width, int height)
+cv::Mat RenderPerspective(ENUM_ZR_FE_INSTALL_MODE_E mount, const Pinhole& cam)
 {
-    const Vec3 f = Normalised(camDir);
-    const Vec3 right = Normalised(Cross(camUp, f));  // camera frame: x right, y down, z forward
+    const Vec3 f = Normalised(cam.dir);
+    const Vec3 right = Normalised(Cross(cam.down, f));
     const Vec3 down = Cross(f, right);
-    const double focal = (width / 2.0) / std::tan(hfovRad / 2);
-    cv::Mat out(height, width, CV_8UC3);
-    for (int y = 0; y < height; ++y)
-        for (int x = 0; x < width; ++x) {
-            const double u = (x - (width - 1) / 2.0) / focal, v = (y - (height - 1) / 2.0) / focal;
-            const Vec3 cam = Normalised({f.x + u * right.x + v * down.x, f.y + u * right.y + v * down.y,
-                                         f.z + u * right.z + v * down.z});
-            out.at<cv::Vec3b>(y, x) = TraceColour(mount, CameraToWorld(mount, cam));
+    cv::Mat out(cam.height, cam.width, CV_8UC3);
+    for (int y = 0; y < cam.height; ++y)
+        for (int x = 0; x < cam.width; ++x) {
+            cv::Vec3d sum(0, 0, 0);
+            for (int s = 0; s < 4; ++s) {
+                const double u = (x - 0.25 + 0.5 * (s % 2) - cam.cx) / cam.fx;
+                const double v = (y - 0.25 + 0.5 * (s / 2) - cam.cy) / cam.fy;
+                const Vec3 ray = Normalised({f.x + u * right.x + v * down.x, f.y + u * right.y + v * down.y,
+                                             f.z + u * right.z + v * down.z});
+                sum += cv::Vec3d(TraceColour(mount, CameraToWorld(mount, ray)));
+            }
+            out.at<cv::Vec3b>(y, x) = cv::Vec3b(static_cast<uchar>(sum[0] / 4 + 0.5), static_cast<uchar>(sum[1] / 4 + 0.5),
+                                                static_cast<uchar>(sum[2] / 4 + 0.5));
         }
     return out;
 }

@@ -46,10 +46,15 @@ cv::Mat RenderFisheye(ENUM_ZR_FE_INSTALL_MODE_E mount, int side);
 // cut to the window (x, y, width, height) of that n x n grid.
 cv::Mat RenderLongLat(ENUM_ZR_FE_INSTALL_MODE_E mount, int n, const cv::Rect& window);
 
-// Ground truth of a perspective camera at the lens looking along camDir (camera
-// frame of the mount), with the given up hint, horizontal field of view and size.
-cv::Mat RenderPerspective(ENUM_ZR_FE_INSTALL_MODE_E mount, const Vec3& camDir, const Vec3& camUp, double hfovRad,
-                          int width, int height);
+// Ground truth of a pinhole camera at the lens, looking along camDir (camera frame
+// of the mount) with camDown pointing down its picture: pixel (x, y) looks along
+// camDir + (x - cx) / fx * right + (y - cy) / fy * down.
+struct Pinhole {
+    Vec3 dir, down;
+    double fx, fy, cx, cy;
+    int width, height;
+};
+cv::Mat RenderPerspective(ENUM_ZR_FE_INSTALL_MODE_E mount, const Pinhole& camera);
 
 // Conversions for the dewarper: BGR to the working format (Y, U, V) and to NV12.
 cv::Mat BgrToWorking(const cv::Mat& bgr);

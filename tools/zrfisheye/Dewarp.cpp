@@ -248,8 +248,8 @@ int DewarpVideo(const Options& o, cv::VideoCapture& video)
             throw std::runtime_error("the pipeline did not answer");
         if (writers.empty()) {
             for (size_t v = 0; v < views.size(); ++v) {
-                writers.emplace_back(ViewFile(o, static_cast<int>(v), ".avi"), cv::VideoWriter::fourcc('M', 'J', 'P', 'G'),
-                                     fps, views[v].size());
+                writers.emplace_back(ViewFile(o, static_cast<int>(v), ".avi"), cv::CAP_FFMPEG,
+                                     cv::VideoWriter::fourcc('M', 'J', 'P', 'G'), fps, views[v].size());
                 if (!writers.back().isOpened())
                     throw UsageError("cannot write '" + ViewFile(o, static_cast<int>(v), ".avi") + "'");
             }
@@ -297,7 +297,7 @@ int RunDewarp(const std::vector<std::string>& args)
         return DewarpImage(o, image);
     cv::VideoCapture video;
     try {
-        video.open(o.input);
+        video.open(o.input, cv::CAP_FFMPEG);
     } catch (const cv::Exception&) {
     }
     if (!video.isOpened())

@@ -4,6 +4,8 @@
 #include <string>
 #include <vector>
 
+#include <opencv2/core/utils/logger.hpp>
+
 #include "Commands.h"
 #include "Session.h"
 
@@ -23,6 +25,8 @@ const char kUsage[] =
 
 int main(int argc, char** argv)
 {
+    // Problems are reported in one line of our own; OpenCV's backend chatter would bury it.
+    cv::utils::logging::setLogLevel(cv::utils::logging::LOG_LEVEL_SILENT);
     std::vector<std::string> args(argv + 1, argv + argc);
     if (args.empty() || args[0] == "--help" || args[0] == "-h") {
         std::fputs(kUsage, args.empty() ? stderr : stdout);
