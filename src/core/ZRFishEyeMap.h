@@ -2,6 +2,8 @@
 #ifndef ZRFISHEYE_CORE_ZRFISHEYEMAP_H
 #define ZRFISHEYE_CORE_ZRFISHEYEMAP_H
 
+#include <functional>
+
 #include <opencv2/core.hpp>
 
 #include "ZRBase.h"
@@ -19,8 +21,14 @@ public:
     ZRFishEyeMap();
     ~ZRFishEyeMap() override;
 
-    void Install(const cv::Mat& matMapX, const cv::Mat& matMapY);
+    // alsoUnderLock runs under the same lock, for settings that belong with the tables.
+    void Install(const cv::Mat& matMapX, const cv::Mat& matMapY, const std::function<void()>& alsoUnderLock = nullptr);
     void Take(cv::Mat& matMapX, cv::Mat& matMapY);
+    // Takes the tables out of the holder for a rebuild: the caller gets them when no
+    // worker holds them, so a rebuild of one size writes into memory already mapped
+    // instead of fresh pages, else two empty matrices. Until the next Install() the
+    // holder is empty and a worker composes nothing with it.
+    void Reclaim(cv::Mat& matMapX, cv::Mat& matMapY);
 
     cv::Mat m_matMapX;
     cv::Mat m_matMapY;

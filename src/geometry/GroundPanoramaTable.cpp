@@ -23,12 +23,14 @@ void BuildGroundPanoramaTable(unsigned int uRadius, unsigned int uRadiusCut, int
     const int H = GroundPanoramaHeight(uRadius, uRadiusCut);
     const int W = GroundPanoramaWidth(uRadius);
     if (H <= 0 || W <= 0) {
-        matMapX = cv::Mat(0, 0, CV_32FC1);
-        matMapY = cv::Mat(0, 0, CV_32FC1);
+        matMapX.release();
+        matMapY.release();
         return;
     }
-    matMapX = cv::Mat::zeros(H, W, CV_32FC1);
-    matMapY = cv::Mat::zeros(H, W, CV_32FC1);
+    // Every entry is written below, so the tables need no zero fill first; create()
+    // keeps matrices of the right size, so a rebuild can reuse the last tables' memory.
+    matMapX.create(H, W, CV_32FC1);
+    matMapY.create(H, W, CV_32FC1);
     const float c = static_cast<float>(uRadius);
 
     // The direction depends on the column alone; evaluate it once per column.

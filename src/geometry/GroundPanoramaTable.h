@@ -14,6 +14,7 @@ int GroundPanoramaWidth(unsigned int uRadius);
 // each row one ring, each column one direction. The ceiling table starts at
 // 12 o'clock and turns clockwise with the outer ring on top; the floor table is
 // the same turned by 180 degrees. Empty tables when H or W is not positive.
+// Matrices passed in are reused when they have the right size and are not shared.
 void BuildGroundPanoramaTable(unsigned int uRadius, unsigned int uRadiusCut, int nInstallMode, cv::Mat& matMapX,
                               cv::Mat& matMapY);
 

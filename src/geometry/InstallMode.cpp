@@ -46,11 +46,9 @@ int CZRFishEyeDewarper::UpdateGroundMap()
     if (!zrfe::IsGroundFamily(m_eInstallMode))
         return 0;
     cv::Mat mapX, mapY;
+    m_pPanoramaMap->Reclaim(mapX, mapY);
     zrfe::BuildGroundPanoramaTable(m_uRadius, m_stGroundView.uRadiusCut, m_eInstallMode, mapX, mapY);
-    CZRGuard guard(m_pPanoramaMap->m_mtxTables);
-    m_stGroundView.uRadius = m_uRadius;
-    m_pPanoramaMap->m_matMapX = mapX;
-    m_pPanoramaMap->m_matMapY = mapY;
+    m_pPanoramaMap->Install(mapX, mapY, [this] { m_stGroundView.uRadius = m_uRadius; });
     return 0;
 }
 
@@ -60,11 +58,9 @@ int CZRFishEyeDewarper::UpdateWallMap()
         return 0;
     const tag_ZR_FE_WALL_VIEW_S window = zrfe::ComputeWallWindow(m_uRadius, m_uHalfSize);
     cv::Mat mapX, mapY;
+    m_pPanoramaMap->Reclaim(mapX, mapY);
     zrfe::BuildWallPanoramaTable(m_uHalfSize, mapX, mapY);
-    CZRGuard guard(m_pPanoramaMap->m_mtxTables);
-    m_stWallView = window;
-    m_pPanoramaMap->m_matMapX = mapX;
-    m_pPanoramaMap->m_matMapY = mapY;
+    m_pPanoramaMap->Install(mapX, mapY, [this, &window] { m_stWallView = window; });
     return 0;
 }
 

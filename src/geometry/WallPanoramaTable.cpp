@@ -29,12 +29,14 @@ void BuildWallPanoramaTable(unsigned int uHalfSize, cv::Mat& matMapX, cv::Mat& m
 {
     const int n = 2 * static_cast<int>(uHalfSize);
     if (n <= 0) {
-        matMapX = cv::Mat(0, 0, CV_32FC1);
-        matMapY = cv::Mat(0, 0, CV_32FC1);
+        matMapX.release();
+        matMapY.release();
         return;
     }
-    matMapX = cv::Mat::zeros(n, n, CV_32FC1);
-    matMapY = cv::Mat::zeros(n, n, CV_32FC1);
+    // Every entry is written below (0 where the sample leaves the image), so matrices
+    // of the right size passed in are reused as they are.
+    matMapX.create(n, n, CV_32FC1);
+    matMapY.create(n, n, CV_32FC1);
 
     const float s = static_cast<float>(uHalfSize);
     const float f = static_cast<float>(uHalfSize + uHalfSize) / static_cast<float>(kPi);
@@ -67,10 +69,9 @@ void BuildWallPanoramaTable(unsigned int uHalfSize, cv::Mat& matMapX, cv::Mat& m
                 const float alpha = atan2f(dy, dx);
                 const float X = cosf(alpha) * rho + s;
                 const float Y = sinf(alpha) * rho + s;
-                if (X >= 0.0f && X < edge && Y >= 0.0f && Y < edge) {
-                    px[x] = X;
-                    py[x] = Y;
-                }
+                const bool inside = X >= 0.0f && X < edge && Y >= 0.0f && Y < edge;  // NaN fails
+                px[x] = inside ? X : 0.0f;
+                py[x] = inside ? Y : 0.0f;
             }
         }
     });

@@ -32,8 +32,8 @@ void BuildGroundNormalTable(const tag_ZR_FE_NORMAL_VIEW_S& stView, unsigned int 
                             unsigned int uOrgRadius, int nInstallMode, cv::Mat& matMapX, cv::Mat& matMapY)
 {
     if (uWidth == 0 || uHeight == 0) {
-        matMapX = cv::Mat(0, 0, CV_32FC1);
-        matMapY = cv::Mat(0, 0, CV_32FC1);
+        matMapX.release();
+        matMapY.release();
         return;
     }
     const cv::Mat rotation = GroundNormalRotation(stView.fAngleY, stView.fAngleZ, nInstallMode);
@@ -61,6 +61,7 @@ int CZRFishEyeDewarper::UpdateGroundNormalMap(int nIndex)
         return -1;
     m_bNormalMapInUse[nIndex] = true;
     cv::Mat mapX, mapY;
+    m_pNormalMap[nIndex]->Reclaim(mapX, mapY);
     zrfe::BuildGroundNormalTable(m_stNormalView[nIndex], m_uNormalWidth, m_uNormalHeight, m_uOrgRadius,
                                  m_eInstallMode, mapX, mapY);
     m_pNormalMap[nIndex]->Install(mapX, mapY);

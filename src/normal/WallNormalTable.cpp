@@ -15,8 +15,8 @@ void BuildWallNormalTable(const tag_ZR_FE_NORMAL_VIEW_S& stView, unsigned int uW
     const int W = static_cast<int>(uWidth);
     const int H = static_cast<int>(uHeight);
     if (W <= 0 || H <= 0) {
-        matMapX = cv::Mat(0, 0, CV_32FC1);
-        matMapY = cv::Mat(0, 0, CV_32FC1);
+        matMapX.release();
+        matMapY.release();
         return;
     }
     const float pan = stView.fPan;
@@ -47,8 +47,12 @@ void BuildWallNormalTable(const tag_ZR_FE_NORMAL_VIEW_S& stView, unsigned int uW
     for (int i = 0; i < H; ++i)
         rowAngle[i] = atanf((static_cast<float>(i) / static_cast<float>(H - 1)) * span + t0);
 
-    cv::Mat mapX = cv::Mat::zeros(H, W, CV_32FC1);
-    cv::Mat mapY = cv::Mat::zeros(H, W, CV_32FC1);
+    // Every entry is written below (0 outside the source square), so matrices of the
+    // right size passed in are reused as they are.
+    matMapX.create(H, W, CV_32FC1);
+    matMapY.create(H, W, CV_32FC1);
+    cv::Mat& mapX = matMapX;
+    cv::Mat& mapY = matMapY;
     const float s = (R + R) / 3.1415927f;
     const float lim = static_cast<float>(2 * uOrgRadius);
 
@@ -78,15 +82,12 @@ void BuildWallNormalTable(const tag_ZR_FE_NORMAL_VIEW_S& stView, unsigned int uW
                 const float phi = atan2f(dz, dy);
                 const float X = cosf(phi) * rho + R;
                 const float Y = sinf(phi) * rho + R;
-                if (lim > X && X >= 0.0f && lim > Y && Y >= 0.0f) {
-                    px[j] = X;
-                    py[j] = Y;
-                }
+                const bool inside = lim > X && X >= 0.0f && lim > Y && Y >= 0.0f;  // NaN fails
+                px[j] = inside ? X : 0.0f;
+                py[j] = inside ? Y : 0.0f;
             }
         }
     });
-    matMapX = mapX;
-    matMapY = mapY;
 }
 
 }  // namespace zrfe
@@ -97,6 +98,7 @@ int CZRFishEyeDewarper::UpdateWallNormalMap(int nIndex)
         return -1;
     m_bNormalMapInUse[nIndex] = true;
     cv::Mat mapX, mapY;
+    m_pNormalMap[nIndex]->Reclaim(mapX, mapY);
     zrfe::BuildWallNormalTable(m_stNormalView[nIndex], m_uNormalWidth, m_uNormalHeight, m_uOrgRadius, mapX, mapY);
     m_pNormalMap[nIndex]->Install(mapX, mapY);
     return 0;
