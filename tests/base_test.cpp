@@ -188,38 +188,6 @@ TEST(ZRThreadWorkerTest, NoCallReachesAnOwnerAfterDetachAndDeletion)
     EXPECT_LT(callsAtDeletion, 10);
 }
 
-TEST(ZRThreadWorkerTest, JobsGoOnlyToTheirOwnersHandlers)
-{
-    Owner first, second;
-    CZRThreadWorker worker(1, "TestWorker", 0, 32);
-    worker.Attach(&first, &Owner::Handle);
-    worker.Attach(&second, &Owner::Handle);
-    worker.PostWorkerMessage(&second, 42, nullptr);
-    ASSERT_TRUE(WaitFor([&] { return second.calls == 1; }));
-    ASSERT_TRUE(WaitFor([&] { return worker.GetOutstandingCount() == 0; }));
-    EXPECT_EQ(first.calls, 0);
-}
-
-TEST(ZRMutexTest, GuardHoldsTheLockForItsScope)
-{
-    CZRMutex mtx;
-    std::atomic<bool> entered{false};
-    std::thread other;
-    {
-        CZRGuard guard(mtx);
-        other = std::thread([&] {
-            CZRGuard inner(mtx);
-            entered = true;
-        });
-        std::this_thread::sleep_for(std::chrono::milliseconds(30));
-        EXPECT_FALSE(entered);
-    }
-    other.join();
-    EXPECT_TRUE(entered);
-    CZRMutex copy(mtx);  // a copy is a fresh, unlocked mutex
-    CZRGuard guard(copy);
-}
-
 TEST(ZRPacketTest, AcquireLaysOutThreePlanesWithPitches)
 {
     const unsigned int pitch[2] = {64, 40};

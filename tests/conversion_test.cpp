@@ -50,25 +50,6 @@ TEST(FrameDescToMatTest, NonSquareAndOddFramesAreStretchedToTheTarget)
     EXPECT_EQ(out.at<cv::Vec3b>(6, 6), cv::Vec3b(50, 70, 90));
 }
 
-TEST(FrameDescToMatTest, UnreadableDescriptorsAreRefused)
-{
-    Nv12Buffer buf = zrtest::FlatNv12(16, 16, 1, 2, 3);
-    cv::Mat out;
-    tag_ZRFRAME d = buf.desc;
-    d.pData[1] = nullptr;
-    EXPECT_EQ(zrfe::FrameDescToMat(&d, out, 16, 16), -1);
-    d = buf.desc;
-    d.nPitch[0] = 15;
-    EXPECT_EQ(zrfe::FrameDescToMat(&d, out, 16, 16), -1);
-    d = buf.desc;
-    d.nWidth = 0;
-    EXPECT_EQ(zrfe::FrameDescToMat(&d, out, 16, 16), -1);
-    d = buf.desc;
-    d.nHeight = -4;
-    EXPECT_EQ(zrfe::FrameDescToMat(&d, out, 16, 16), -1);
-    EXPECT_TRUE(out.empty());
-}
-
 TEST(PictureToMatTest, PacketPlanesYVUBecomeWorkingChannelsYUV)
 {
     cv::Mat working(8, 8, CV_8UC3, cv::Scalar(10, 50, 200));
