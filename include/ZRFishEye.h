@@ -187,7 +187,7 @@ private:
     int SnapConcat(const std::vector<int>& vecKeys, bool bHorizontal, int& nResultKey);
 
     bool AcceptsFrame();
-    void OnSourceWidth(int nWidth);
+    void CreateSubWorkers();
     void DeleteWorker(std::unique_ptr<CZRThreadWorker> pWorker, bool bMain);
     void TakeMainViewSettings(ZRMainViewSettings& stSettings);
     void DrawOutlines(cv::Mat& matCircle);

@@ -26,6 +26,16 @@ cv::Mat PlanesOf(CZRPacketPIC* pkt, int plane)
         .clone();
 }
 
+bool Feed(CZRFishEyeDewarper& d, Recorder& rec, tag_ZRFRAME* frame, size_t signals)
+{
+    for (int attempt = 0; attempt < 50; ++attempt) {
+        d.Process(frame);
+        if (rec.WaitForCount(signals, 400))
+            return true;
+    }
+    return false;
+}
+
 cv::Mat FrameToWorking(CZRFrame* frm)
 {
     CZRPacketPIC* pkt = frm->GetPicture();

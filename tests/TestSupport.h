@@ -121,6 +121,9 @@ inline bool WaitUntil(const std::function<bool()>& done, int timeoutMs = 10000)
     return true;
 }
 
+// Feeds the frame until the pipeline takes it and `signals` show signals have come in all.
+bool Feed(CZRFishEyeDewarper& d, Recorder& rec, tag_ZRFRAME* frame, size_t signals);
+
 // A working-format copy of the frame's packet at full resolution (chroma upsampled by repetition).
 cv::Mat FrameToWorking(CZRFrame* frm);
 

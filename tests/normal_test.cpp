@@ -342,12 +342,7 @@ Rendered Render(ENUM_ZR_FE_INSTALL_MODE_E mode, unsigned int subWorkers, int vie
     d.SetLineMask(0xFF);
     d.Start();
     Nv12Buffer frame = SceneFrame(600);
-    const size_t expected = 1 + withWindow.size();
-    for (int attempt = 0; attempt < 50; ++attempt) {
-        d.Process(&frame.desc);
-        if (show.WaitForCount(expected, 400))
-            break;
-    }
+    zrtest::Feed(d, show, &frame.desc, 1 + withWindow.size());
     std::this_thread::sleep_for(std::chrono::milliseconds(30));
     Rendered out;
     out.signals = show.Signals();
@@ -417,12 +412,7 @@ TEST(SubViewPipelineTest, OutlinesAreDrawnOnlyForMaskedViewsInUse)
     Nv12Buffer grey = zrtest::FlatNv12(600, 600, 100, 128, 128);
     auto render = [&](int mask) {
         d.SetLineMask(mask);
-        const size_t before = show.Signals().size();
-        for (int attempt = 0; attempt < 50; ++attempt) {
-            d.Process(&grey.desc);
-            if (show.WaitForCount(before + 1, 400))
-                break;
-        }
+        zrtest::Feed(d, show, &grey.desc, show.Signals().size() + 1);
         std::this_thread::sleep_for(std::chrono::milliseconds(20));
         CZRFrame* frm = nullptr;
         d.GetFrame(frm, 0);

@@ -28,12 +28,7 @@ protected:
         d->SetNormalY(30, 1);
         d->SetLineMask(0x3);
         d->Start();
-        for (int attempt = 0; attempt < 50; ++attempt) {
-            d->Process(const_cast<tag_ZRFRAME*>(&frame.desc));
-            if (show.WaitForCount(2, 400))
-                break;
-        }
-        ASSERT_EQ(show.Signals().size(), 2u);
+        ASSERT_TRUE(zrtest::Feed(*d, show, const_cast<tag_ZRFRAME*>(&frame.desc), 2));
     }
 
     std::filesystem::path TempPath(const std::string& name)

@@ -112,11 +112,7 @@ WallRun RunWall(int side, int r, int subW, int subH)
     v.fTilt = -v.fFovVer / 2;
     d.SetNormalView(v, 0);
     d.Start();
-    for (int attempt = 0; attempt < 50; ++attempt) {
-        d.Process(&frame);
-        if (show.WaitForCount(2, 400))
-            break;
-    }
+    zrtest::Feed(d, show, &frame, 2);
     d.Stop();
     WallRun run;
     CZRFrame* frm = nullptr;

@@ -50,14 +50,19 @@ void CZRFishEyeDewarper::Start()
         m_pMainWorker->Attach(this, &CZRFishEyeDewarper::OnMainWork);
         m_bMainBusy = false;
     }
-    for (unsigned int k = 0; k < m_uSubWorkerNum; ++k) {
+    CreateSubWorkers();
+    ThreadStart();
+}
+
+void CZRFishEyeDewarper::CreateSubWorkers()
+{
+    for (unsigned int k = 0; k < m_uSubWorkerNum && k < 2; ++k) {
         if (!m_pSubWorker[k]) {
             m_pSubWorker[k] = MakeWorker(kSubWorkerName);
             m_pSubWorker[k]->Attach(this, &CZRFishEyeDewarper::OnSubWork);
             m_bSubBusy[k] = false;
         }
     }
-    ThreadStart();
 }
 
 void CZRFishEyeDewarper::DeleteWorker(std::unique_ptr<CZRThreadWorker> pWorker, bool bMain)
@@ -101,15 +106,8 @@ int CZRFishEyeDewarper::SetSubWorkerNum(unsigned int uCount)
         m_uSubWorkerNum = std::min(uCount, 2u);
         if (!IsRunning())
             return 0;
-        const unsigned int n = m_uSubWorkerNum;
-        for (unsigned int k = 0; k < n; ++k) {
-            if (!m_pSubWorker[k]) {
-                m_pSubWorker[k] = MakeWorker(kSubWorkerName);
-                m_pSubWorker[k]->Attach(this, &CZRFishEyeDewarper::OnSubWork);
-                m_bSubBusy[k] = false;
-            }
-        }
-        for (unsigned int k = n; k < 2; ++k)
+        CreateSubWorkers();
+        for (unsigned int k = m_uSubWorkerNum; k < 2; ++k)
             removed[k] = std::move(m_pSubWorker[k]);
     }
     for (int k = 0; k < 2; ++k) {
@@ -137,23 +135,6 @@ bool CZRFishEyeDewarper::AcceptsFrame()
     return true;
 }
 
-// A new frame width moves the lens circle of the source picture: every sub
-// view in use is rebuilt here, while all workers are idle.
-void CZRFishEyeDewarper::OnSourceWidth(int nWidth)
-{
-    const unsigned int uOrgRadius = static_cast<unsigned int>(nWidth) >> 1;
-    if (m_uOrgRadius == uOrgRadius)
-        return;
-    m_uOrgRadius = uOrgRadius;
-    for (int i = 0; i < m_nSubViewNum; ++i) {
-        if (zrfe::IsGroundFamily(m_eInstallMode))
-            UpdateGroundNormalMap(i);
-        else if (zrfe::IsWall(m_eInstallMode))
-            UpdateWallNormalMap(i);
-        UpdateNormalPoints(i);
-    }
-}
-
 int CZRFishEyeDewarper::Process(CZRFrame* pFrame)
 {
     const HostGuard hostGuard(m_mtxHost);
@@ -163,7 +144,7 @@ int CZRFishEyeDewarper::Process(CZRFrame* pFrame)
     if (!zrfe::IsReadablePicture(pkt))
         return 0;
     const int w = static_cast<int>(pkt->m_uWidth);
-    OnSourceWidth(w);
+    SetOrgRadius(static_cast<unsigned int>(w) >> 1, false);  // rebuilds the sub views while the workers are idle
     if (zrfe::PictureToMat(pkt, *m_pMatSource, w, w) != 0)
         return 0;
     return Process();
@@ -175,7 +156,7 @@ int CZRFishEyeDewarper::Process(tag_ZRFRAME* pFrame)
     if (!pFrame || !AcceptsFrame() || !zrfe::IsReadableFrameDesc(pFrame))
         return 0;
     const int w = pFrame->nWidth;
-    OnSourceWidth(w);
+    SetOrgRadius(static_cast<unsigned int>(w) >> 1, false);
     if (zrfe::FrameDescToMat(pFrame, *m_pMatSource, w, w) != 0)
         return 0;
     return Process();
