@@ -9,9 +9,8 @@
 #include <opencv2/imgproc.hpp>
 
 #include "ZRFishEye.h"
-#include "core/FrameConversion.h"
-#include "core/MainViewComposer.h"
 #include "geometry/GroundPanoramaTable.h"
+#include "kernels/Kernels.h"
 
 namespace {
 
@@ -97,66 +96,96 @@ BENCHMARK(BM_PipelineFramesPerSecond)
     ->Unit(benchmark::kMillisecond)
     ->UseRealTime();
 
-// The stages of one main picture, as the main worker runs them.
-void BM_StageConversion(benchmark::State& state)
+// The stages of one main picture, as the main worker runs them, with each
+// kernel table this build has (0: the reference, then the faster ones).
+const zrfe::kernels::KernelTable& TableOf(const benchmark::State& state)
 {
-    static Nv12 frame;
-    cv::Mat source;
-    for (auto _ : state)
-        zrfe::FrameDescToMat(&frame.desc, source, kSide, kSide);
+    return *zrfe::kernels::AvailableKernelTables().at(static_cast<size_t>(state.range(0)));
 }
-BENCHMARK(BM_StageConversion)->Unit(benchmark::kMillisecond);
+
+void ApplyTableArgs(benchmark::internal::Benchmark* b)
+{
+    for (size_t i = 0; i < zrfe::kernels::AvailableKernelTables().size(); ++i)
+        b->Arg(static_cast<int64_t>(i));
+    b->Unit(benchmark::kMillisecond);
+}
+
+const int kHalfSize = 1088, kRadius = 1024;
 
 struct Stages {
-    cv::Mat source, working, mask, masked, mapX, mapY, panorama;
+    cv::Mat source, working, mapX, mapY, panorama;
     Stages()
     {
         static Nv12 frame;
-        zrfe::FrameDescToMat(&frame.desc, source, kSide, kSide);
-        cv::resize(source, working, cv::Size(2176, 2176), 0, 0, cv::INTER_LINEAR);
-        mask = cv::Mat(working.size(), working.type(), cv::Scalar(0, 255, 255));
-        cv::circle(mask, cv::Point(1088, 1088), 1024, cv::Scalar(255, 255, 255), -1);
-        cv::bitwise_and(working, mask, masked);
-        zrfe::BuildGroundPanoramaTable(1024, 0, ZR_FE_INSTALL_CEILING, mapX, mapY);
-        cv::remap(masked(cv::Rect(64, 64, 2048, 2048)), panorama, mapX, mapY, cv::INTER_LINEAR, cv::BORDER_CONSTANT);
+        source.create(kSide, kSide, CV_8UC3);
+        zrfe::kernels::ReferenceKernels().nv12ToWorking(frame.desc, source);
+        working.create(2 * kHalfSize, 2 * kHalfSize, CV_8UC3);
+        zrfe::kernels::ReferenceKernels().resize(source, working);
+        zrfe::BuildGroundPanoramaTable(kRadius, 0, ZR_FE_INSTALL_CEILING, mapX, mapY);
+        panorama.create(mapX.size(), CV_8UC3);
     }
+    cv::Mat Circle() const { return working(cv::Rect(kHalfSize - kRadius, kHalfSize - kRadius, 2 * kRadius, 2 * kRadius)); }
 };
+
+void BM_StageConversion(benchmark::State& state)
+{
+    const zrfe::kernels::KernelTable& k = TableOf(state);
+    static Nv12 frame;
+    cv::Mat source(kSide, kSide, CV_8UC3);
+    for (auto _ : state)
+        k.nv12ToWorking(frame.desc, source);
+    state.SetLabel(k.name);
+}
+BENCHMARK(BM_StageConversion)->Apply(ApplyTableArgs);
 
 void BM_StageResize(benchmark::State& state)
 {
+    const zrfe::kernels::KernelTable& k = TableOf(state);
     Stages s;
     for (auto _ : state)
-        cv::resize(s.source, s.working, cv::Size(2176, 2176), 0, 0, cv::INTER_LINEAR);
+        k.resize(s.source, s.working);
+    state.SetLabel(k.name);
 }
-BENCHMARK(BM_StageResize)->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_StageResize)->Apply(ApplyTableArgs);
 
 void BM_StageMask(benchmark::State& state)
 {
+    const zrfe::kernels::KernelTable& k = TableOf(state);
     Stages s;
-    for (auto _ : state) {
-        cv::Mat mask(s.working.size(), s.working.type(), cv::Scalar(0, 255, 255));
-        cv::circle(mask, cv::Point(1088, 1088), 1024, cv::Scalar(255, 255, 255), -1);
-        cv::bitwise_and(s.working, mask, s.masked);
-    }
+    for (auto _ : state)
+        k.maskCircle(s.working, cv::Point(kHalfSize, kHalfSize), kRadius);
+    state.SetLabel(k.name);
 }
-BENCHMARK(BM_StageMask)->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_StageMask)->Apply(ApplyTableArgs);
 
 void BM_StagePanoramaRemap(benchmark::State& state)
 {
+    const zrfe::kernels::KernelTable& k = TableOf(state);
     Stages s;
-    const cv::Mat circle = s.masked(cv::Rect(64, 64, 2048, 2048));
+    const cv::Mat circle = s.Circle();
     for (auto _ : state)
-        cv::remap(circle, s.panorama, s.mapX, s.mapY, cv::INTER_LINEAR, cv::BORDER_CONSTANT, cv::Scalar::all(0));
+        k.remap(circle, s.mapX, s.mapY, s.panorama);
+    state.SetLabel(k.name);
 }
-BENCHMARK(BM_StagePanoramaRemap)->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_StagePanoramaRemap)->Apply(ApplyTableArgs);
 
 void BM_StageMatToFrame(benchmark::State& state)
 {
+    const zrfe::kernels::KernelTable& k = TableOf(state);
     Stages s;
-    CZRFrame frame;
+    std::vector<unsigned char> planes(static_cast<size_t>(s.panorama.total()) * 3 / 2);
+    zrfe::PlanarPicture out;
+    out.width = s.panorama.cols;
+    out.height = s.panorama.rows;
+    out.planes[0] = planes.data();
+    out.planes[1] = out.planes[0] + s.panorama.total();
+    out.planes[2] = out.planes[1] + s.panorama.total() / 4;
+    out.pitches[0] = out.width;
+    out.pitches[1] = out.pitches[2] = out.width / 2;
     for (auto _ : state)
-        zrfe::MatToFrame(frame, s.panorama);
+        k.workingTo420(s.panorama, out);
+    state.SetLabel(k.name);
 }
-BENCHMARK(BM_StageMatToFrame)->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_StageMatToFrame)->Apply(ApplyTableArgs);
 
 }  // namespace

@@ -37,7 +37,7 @@ void BuildGroundPanoramaTable(unsigned int uRadius, unsigned int uRadiusCut, int
     std::vector<float> sinTheta(W), cosTheta(W);
     for (int j = 0; j < W; ++j) {
         const float q = static_cast<float>(j) / static_cast<float>(W);
-        const float theta = static_cast<float>(static_cast<double>(q) * 3.141592653589793 * 2.0);
+        const float theta = static_cast<float>(static_cast<double>(q) * kPi * 2.0);
         sinTheta[j] = sinf(theta);
         cosTheta[j] = cosf(theta);
     }

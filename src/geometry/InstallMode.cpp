@@ -2,36 +2,30 @@
 #include "GroundPanoramaTable.h"
 #include "LensGeometry.h"
 #include "WallPanoramaTable.h"
-#include "ZRFishEye.h"
-#include "core/HostLock.h"
-#include "core/ZRFishEyeMap.h"
-#include "geometry/PointMap.h"
+#include "engine/EngineCore.h"
 
-int CZRFishEyeDewarper::SetInstallMode(ENUM_ZR_FE_INSTALL_MODE_E eMode, unsigned int uRadius, bool bForce)
+namespace zrfe {
+
+int EngineCore::SetInstallMode(ENUM_ZR_FE_INSTALL_MODE_E eMode, unsigned int uRadius, bool bForce)
 {
-    const HostGuard hostGuard(m_mtxHost);
-    if (!zrfe::IsKnownMode(eMode))
+    if (!IsKnownMode(eMode))
         return -1;
     if (eMode == m_eInstallMode && uRadius == m_uRadius && !bForce)
         return 0;
-    {
-        CZRGuard guard(m_pPanoramaMap->m_mtxTables);
+    m_pPanoramaMap->WithLock([&] {
         m_eInstallMode = eMode;
         m_uRadius = uRadius;
-        m_uHalfSize = zrfe::HalfSizeFor(eMode, uRadius);
-    }
+        m_uHalfSize = HalfSizeFor(eMode, uRadius);
+    });
     return UpdatePanoramaMap();
 }
 
-int CZRFishEyeDewarper::UpdatePanoramaMap()
+int EngineCore::UpdatePanoramaMap()
 {
-    if (zrfe::IsGroundFamily(m_eInstallMode)) {
-        {
-            CZRGuard guard(m_pPanoramaMap->m_mtxTables);
-            m_stGroundView.uAngle = 0;
-        }
+    if (IsGroundFamily(m_eInstallMode)) {
+        m_pPanoramaMap->WithLock([this] { m_stGroundView.uAngle = 0; });
         UpdateGroundMap();
-    } else if (zrfe::IsWall(m_eInstallMode)) {
+    } else if (IsWall(m_eInstallMode)) {
         UpdateWallMap();
     }
     UpdatePointMap();
@@ -41,43 +35,40 @@ int CZRFishEyeDewarper::UpdatePanoramaMap()
     return 0;
 }
 
-int CZRFishEyeDewarper::UpdateGroundMap()
+int EngineCore::UpdateGroundMap()
 {
-    if (!zrfe::IsGroundFamily(m_eInstallMode))
+    if (!IsGroundFamily(m_eInstallMode))
         return 0;
     cv::Mat mapX, mapY;
     m_pPanoramaMap->Reclaim(mapX, mapY);
-    zrfe::BuildGroundPanoramaTable(m_uRadius, m_stGroundView.uRadiusCut, m_eInstallMode, mapX, mapY);
+    BuildGroundPanoramaTable(m_uRadius, m_stGroundView.uRadiusCut, m_eInstallMode, mapX, mapY);
     m_pPanoramaMap->Install(mapX, mapY, [this] { m_stGroundView.uRadius = m_uRadius; });
     return 0;
 }
 
-int CZRFishEyeDewarper::UpdateWallMap()
+int EngineCore::UpdateWallMap()
 {
-    if (!zrfe::IsWall(m_eInstallMode))
+    if (!IsWall(m_eInstallMode))
         return 0;
-    const tag_ZR_FE_WALL_VIEW_S window = zrfe::ComputeWallWindow(m_uRadius, m_uHalfSize);
+    const tag_ZR_FE_WALL_VIEW_S window = ComputeWallWindow(m_uRadius, m_uHalfSize);
     cv::Mat mapX, mapY;
     m_pPanoramaMap->Reclaim(mapX, mapY);
-    zrfe::BuildWallPanoramaTable(m_uHalfSize, mapX, mapY);
+    BuildWallPanoramaTable(m_uHalfSize, mapX, mapY);
     m_pPanoramaMap->Install(mapX, mapY, [this, &window] { m_stWallView = window; });
     return 0;
 }
 
-int CZRFishEyeDewarper::SetGroundAngle(unsigned int uAngle)
+int EngineCore::SetGroundAngle(unsigned int uAngle)
 {
-    const HostGuard hostGuard(m_mtxHost);
-    if (!zrfe::IsGroundFamily(m_eInstallMode))
+    if (!IsGroundFamily(m_eInstallMode))
         return -1;
-    CZRGuard guard(m_pPanoramaMap->m_mtxTables);
-    m_stGroundView.uAngle = uAngle % 360u;
+    m_pPanoramaMap->WithLock([&] { m_stGroundView.uAngle = uAngle % kDegreesPerTurn; });
     return 0;
 }
 
-int CZRFishEyeDewarper::SetWallStarty(unsigned int uStartY)
+int EngineCore::SetWallStarty(unsigned int uStartY)
 {
-    const HostGuard hostGuard(m_mtxHost);
-    if (!zrfe::IsWall(m_eInstallMode))
+    if (!IsWall(m_eInstallMode))
         return -1;
     const int rows = m_pPanoramaMap->m_matMapX.rows;
     const int low = (rows - static_cast<int>(m_stWallView.uValidHeight)) / 2;
@@ -86,35 +77,30 @@ int CZRFishEyeDewarper::SetWallStarty(unsigned int uStartY)
         uStartY = static_cast<unsigned int>(low);
     if (uStartY > static_cast<unsigned int>(high))
         uStartY = static_cast<unsigned int>(high);
-    CZRGuard guard(m_pPanoramaMap->m_mtxTables);
-    m_stWallView.uStartY = uStartY;
+    m_pPanoramaMap->WithLock([&] { m_stWallView.uStartY = uStartY; });
     return 0;
 }
 
-tag_ZR_FE_GROUND_VIEW_S CZRFishEyeDewarper::GetGroundParam()
+int EngineCore::ResetMainView()
 {
-    const HostGuard hostGuard(m_mtxHost);
-    return m_stGroundView;
-}
-tag_ZR_FE_WALL_VIEW_S CZRFishEyeDewarper::GetWallParam()
-{
-    const HostGuard hostGuard(m_mtxHost);
-    return m_stWallView;
+    if (!IsWall(m_eInstallMode))
+        return -1;
+    const int cols = m_pPanoramaMap->m_matMapX.cols;
+    const int rows = m_pPanoramaMap->m_matMapX.rows;
+    m_pPanoramaMap->WithLock([&] {
+        m_stWallView.uStartX = static_cast<unsigned int>((cols - static_cast<int>(m_stWallView.uWidth)) / 2);
+        m_stWallView.uStartY = static_cast<unsigned int>((rows - static_cast<int>(m_stWallView.uHeight)) / 2);
+    });
+    return 0;
 }
 
-int CZRFishEyeDewarper::SetOrgRadius(unsigned int uOrgRadius, bool bForce)
+int EngineCore::SetOrgRadius(unsigned int uOrgRadius, bool bForce)
 {
     if (uOrgRadius == m_uOrgRadius && !bForce)
         return 0;
     m_uOrgRadius = uOrgRadius;
-    if (!m_pMatSource)
-        m_pMatSource.reset(new cv::Mat);
-    for (int i = 0; i < m_nSubViewNum; ++i) {
-        if (zrfe::IsGroundFamily(m_eInstallMode))
-            UpdateGroundNormalMap(i);
-        else if (zrfe::IsWall(m_eInstallMode))
-            UpdateWallNormalMap(i);
-        UpdateNormalPoints(i);
-    }
+    RebuildAllNormalViews();
     return 0;
 }
+
+}  // namespace zrfe

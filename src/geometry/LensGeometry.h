@@ -32,11 +32,17 @@
 #ifndef ZRFISHEYE_GEOMETRY_LENSGEOMETRY_H
 #define ZRFISHEYE_GEOMETRY_LENSGEOMETRY_H
 
-#include "ZRFishEye.h"
+#include <cmath>
+
+#include "ZRFishEyeTypes.h"
 
 namespace zrfe {
 
-const double kPi = 3.141592653589793;
+// Angles in double, where grids of angles are made; the single-precision value
+// where a table's arithmetic is float throughout.
+constexpr double kPi = 3.141592653589793;
+constexpr float kPiF = 3.1415927f;
+constexpr unsigned int kDegreesPerTurn = 360;
 
 // Floor and ceiling cameras share all panorama and sub-view code.
 inline bool IsGroundFamily(int nMode) { return nMode == ZR_FE_INSTALL_GROUND || nMode == ZR_FE_INSTALL_CEILING; }
@@ -65,6 +71,21 @@ inline int TruncToInt32(float f)
 inline unsigned short TruncToPoint16(float f)
 {
     return static_cast<unsigned short>(static_cast<unsigned int>(TruncToInt32(f)) & 0xFFFFu);
+}
+
+// The equidistant fisheye lens: a ray at angle theta from the lens axis lands at
+// distance theta * focal from the circle's centre. The ray is given by its
+// components to the right of the picture, downwards, and along the axis; the
+// result is the picture position (X, Y) about the centre (centre, centre).
+inline void ProjectEquidistant(float fRight, float fDown, float fAlong, float fFocal, float fCentre, float& X,
+                               float& Y)
+{
+    const float offAxis = sqrtf(fDown * fDown + fRight * fRight);
+    const float theta = atan2f(offAxis, fAlong);
+    const float rho = theta * fFocal;
+    const float alpha = atan2f(fDown, fRight);
+    X = cosf(alpha) * rho + fCentre;
+    Y = sinf(alpha) * rho + fCentre;
 }
 
 }  // namespace zrfe

@@ -1,38 +1,33 @@
 // Conversion of points between the displayed panorama and the original view.
 #include "LensGeometry.h"
-#include "PointMap.h"
-#include "ZRFishEye.h"
-#include "core/HostLock.h"
-#include "core/ZRFishEyeMap.h"
+#include "engine/EngineCore.h"
 
-using zrfe::TruncToInt32;
-using zrfe::TruncToPoint16;
+namespace zrfe {
 
-int CZRFishEyeDewarper::UpdatePointMap()
+int EngineCore::UpdatePointMap()
 {
-    m_mapPoint->Build(m_pPanoramaMap->m_matMapX, m_pPanoramaMap->m_matMapY);
+    m_mapPoint.Build(m_pPanoramaMap->m_matMapX, m_pPanoramaMap->m_matMapY);
     return 0;
 }
 
-int CZRFishEyeDewarper::GetOriginalPoint(const tag_ZR_FE_POINT_S& stPanorama, tag_ZR_FE_POINT_S& stOriginal)
+int EngineCore::GetOriginalPoint(const tag_ZR_FE_POINT_S& stPanorama, tag_ZR_FE_POINT_S& stOriginal) const
 {
-    const HostGuard hostGuard(m_mtxHost);
     if (m_eMainViewType != ZR_FE_VIEW_PANORAMA)
         return -1;
     const cv::Mat& mapX = m_pPanoramaMap->m_matMapX;
     const cv::Mat& mapY = m_pPanoramaMap->m_matMapY;
     int x = stPanorama.nX;
     int y = stPanorama.nY;
-    if (zrfe::IsWall(m_eInstallMode)) {
+    if (IsWall(m_eInstallMode)) {
         x = static_cast<int>((static_cast<unsigned int>(x) + m_stWallView.uStartX) & 0xFFFFu);
         y = static_cast<int>((static_cast<unsigned int>(y) + m_stWallView.uStartY) & 0xFFFFu);
-    } else if (zrfe::IsGroundFamily(m_eInstallMode)) {
+    } else if (IsGroundFamily(m_eInstallMode)) {
         const int W = mapX.cols;
         if (W <= 0)
             return -1;
         // The conversions keep their own float shift, which can be one column
         // short of the display's when W * angle / 360 is whole.
-        const int k1 = TruncToInt32(static_cast<float>(m_stGroundView.uAngle) * (static_cast<float>(W) / -360.0f));
+        const int k1 = TruncToInt32(static_cast<float>(m_stGroundView.uAngle) * (static_cast<float>(W) / -static_cast<float>(kDegreesPerTurn)));
         x = (x - k1) % W;
     }
     if (x < 0 || y < 0 || x >= mapX.cols || y >= mapX.rows)
@@ -42,25 +37,26 @@ int CZRFishEyeDewarper::GetOriginalPoint(const tag_ZR_FE_POINT_S& stPanorama, ta
     return 0;
 }
 
-int CZRFishEyeDewarper::GetPanoramaPoint(const tag_ZR_FE_POINT_S& stOriginal, tag_ZR_FE_POINT_S& stPanorama)
+int EngineCore::GetPanoramaPoint(const tag_ZR_FE_POINT_S& stOriginal, tag_ZR_FE_POINT_S& stPanorama) const
 {
-    const HostGuard hostGuard(m_mtxHost);
     if (m_eMainViewType != ZR_FE_VIEW_PANORAMA)
         return -1;
     tag_ZR_FE_POINT_S table;
-    if (!m_mapPoint->Find(stOriginal, table))
+    if (!m_mapPoint.Find(stOriginal, table))
         return -1;
     tag_ZR_FE_POINT_S out = table;
-    if (zrfe::IsWall(m_eInstallMode)) {
+    if (IsWall(m_eInstallMode)) {
         out.nX = static_cast<unsigned short>((table.nX - m_stWallView.uStartX) & 0xFFFFu);
         out.nY = static_cast<unsigned short>((table.nY - m_stWallView.uStartY) & 0xFFFFu);
-    } else if (zrfe::IsGroundFamily(m_eInstallMode)) {
+    } else if (IsGroundFamily(m_eInstallMode)) {
         const int W = m_pPanoramaMap->m_matMapX.cols;
         if (W <= 0)
             return -1;
-        const int k2 = TruncToInt32(static_cast<float>(m_stGroundView.uAngle) * (static_cast<float>(W) / 360.0f));
+        const int k2 = TruncToInt32(static_cast<float>(m_stGroundView.uAngle) * (static_cast<float>(W) / static_cast<float>(kDegreesPerTurn)));
         out.nX = static_cast<unsigned short>((table.nX - k2 + W) % W);
     }
     stPanorama = out;
     return 0;
 }
+
+}  // namespace zrfe

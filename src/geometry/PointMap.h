@@ -9,7 +9,7 @@
 
 #include <opencv2/core.hpp>
 
-#include "ZRFishEye.h"
+#include "ZRFishEyeTypes.h"
 
 // Keys are ordered by column, then row, both unsigned.
 struct ZRPointLess {

@@ -3,7 +3,7 @@
 #include <algorithm>
 
 #include "LensGeometry.h"
-#include "core/ZRFishEyeMap.h"
+#include "engine/EngineCore.h"
 
 namespace zrfe {
 
@@ -83,25 +83,26 @@ void ComputeSubViewOutline(const cv::Mat& matMapX, const cv::Mat& matMapY, const
     stPoints.stCenter = walk.At(rows / 2, cols / 2);
 }
 
-}  // namespace zrfe
 
-int CZRFishEyeDewarper::UpdateNormalPoints(int nIndex)
+int EngineCore::UpdateNormalPoints(int nIndex)
 {
-    if (nIndex < 0 || nIndex >= 8)
+    if (nIndex < 0 || nIndex >= kMaxSubViews)
         return -1;
-    const zrfe::OutlineTransform t = zrfe::OutlineTransformFor(m_eInstallMode, m_uHalfSize, m_uOrgRadius, m_uRadius);
+    const OutlineTransform t = OutlineTransformFor(m_eInstallMode, m_uHalfSize, m_uOrgRadius, m_uRadius);
     const ZRFishEyeMap& map = *m_pNormalMap[nIndex];
     CZRGuard guard(m_mtxSubViewPoints);
-    zrfe::ComputeSubViewOutline(map.m_matMapX, map.m_matMapY, t, m_stSubViewPoints[nIndex]);
+    ComputeSubViewOutline(map.m_matMapX, map.m_matMapY, t, m_stSubViewPoints[nIndex]);
     return 0;
 }
 
-void CZRFishEyeDewarper::GetSubViewPoints(tag_ZR_FE_POINT_SET_S& stPoints, int nIndex)
+void EngineCore::GetSubViewPoints(tag_ZR_FE_POINT_SET_S& stPoints, int nIndex) const
 {
     CZRGuard guard(m_mtxSubViewPoints);
-    if (nIndex < 0 || nIndex >= 8)
+    if (nIndex < 0 || nIndex >= kMaxSubViews)
         return;
     if (&stPoints != &m_stSubViewPoints[nIndex])
         stPoints.vecPoints = m_stSubViewPoints[nIndex].vecPoints;
     stPoints.stCenter = m_stSubViewPoints[nIndex].stCenter;
 }
+
+}  // namespace zrfe

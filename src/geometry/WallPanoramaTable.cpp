@@ -3,7 +3,7 @@
 #include <cmath>
 #include <vector>
 
-#include "core/ParallelRows.h"
+#include "engine/ParallelRows.h"
 
 #include "LensGeometry.h"
 
@@ -47,7 +47,7 @@ void BuildWallPanoramaTable(unsigned int uHalfSize, cv::Mat& matMapX, cv::Mat& m
     std::vector<float> cosA(n), sinA(n);
     for (int k = 0; k < n; ++k) {
         const float q = static_cast<float>(k) / static_cast<float>(n - 1) - 0.5f;
-        const float a = static_cast<float>(static_cast<double>(q) * 3.141592653589793);
+        const float a = static_cast<float>(static_cast<double>(q) * kPi);
         cosA[k] = cosf(a);
         sinA[k] = sinf(a);
     }
@@ -63,12 +63,8 @@ void BuildWallPanoramaTable(unsigned int uHalfSize, cv::Mat& matMapX, cv::Mat& m
             for (int x = 0; x < n; ++x) {
                 const float dz = cosA[x] * cphi;
                 const float dx = sinA[x] * cphi;
-                const float norm = sqrtf(dy * dy + dx * dx);
-                const float theta = atan2f(norm, dz);
-                const float rho = theta * f;
-                const float alpha = atan2f(dy, dx);
-                const float X = cosf(alpha) * rho + s;
-                const float Y = sinf(alpha) * rho + s;
+                float X, Y;
+                ProjectEquidistant(dx, dy, dz, f, s, X, Y);
                 const bool inside = X >= 0.0f && X < edge && Y >= 0.0f && Y < edge;  // NaN fails
                 px[x] = inside ? X : 0.0f;
                 py[x] = inside ? Y : 0.0f;

@@ -3,7 +3,7 @@
 #include <opencv2/calib3d.hpp>
 #include <opencv2/ccalib/omnidir.hpp>
 
-#include "core/ZRFishEyeMap.h"
+#include "engine/EngineCore.h"
 #include "geometry/LensGeometry.h"
 
 namespace zrfe {
@@ -53,17 +53,17 @@ void BuildGroundNormalTable(const tag_ZR_FE_NORMAL_VIEW_S& stView, unsigned int 
                                          matMapX, matMapY, cv::omnidir::RECTIFY_PERSPECTIVE);
 }
 
-}  // namespace zrfe
-
-int CZRFishEyeDewarper::UpdateGroundNormalMap(int nIndex)
+int EngineCore::UpdateGroundNormalMap(int nIndex)
 {
-    if (nIndex < 0 || nIndex >= 8)
+    if (nIndex < 0 || nIndex >= kMaxSubViews)
         return -1;
     m_bNormalMapInUse[nIndex] = true;
     cv::Mat mapX, mapY;
     m_pNormalMap[nIndex]->Reclaim(mapX, mapY);
-    zrfe::BuildGroundNormalTable(m_stNormalView[nIndex], m_uNormalWidth, m_uNormalHeight, m_uOrgRadius,
+    BuildGroundNormalTable(m_stNormalView[nIndex], m_uNormalWidth, m_uNormalHeight, m_uOrgRadius,
                                  m_eInstallMode, mapX, mapY);
     m_pNormalMap[nIndex]->Install(mapX, mapY);
     return 0;
 }
+
+}  // namespace zrfe

@@ -2,7 +2,7 @@
 #ifndef ZRFISHEYE_NORMAL_NORMALVIEWCLAMP_H
 #define ZRFISHEYE_NORMAL_NORMALVIEWCLAMP_H
 
-#include "ZRFishEye.h"
+#include "ZRFishEyeTypes.h"
 
 namespace zrfe {
 

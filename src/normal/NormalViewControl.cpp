@@ -1,15 +1,20 @@
 // Setting, aiming, zooming and sizing the sub views.
+#include <algorithm>
 #include <cmath>
 
 #include "NormalViewClamp.h"
-#include "ZRFishEye.h"
-#include "core/HostLock.h"
-#include "core/ZRFishEyeMap.h"
+#include "engine/EngineCore.h"
 #include "geometry/LensGeometry.h"
+
+namespace zrfe {
 
 namespace {
 
-bool IsValidIndex(int nIndex) { return nIndex >= 0 && nIndex < 8; }
+bool IsValidIndex(int nIndex) { return nIndex >= 0 && nIndex < kMaxSubViews; }
+
+// Zoom steps: floor and ceiling narrow from factor 1.25 at level 0 to 4.0 at the
+// top level; a wall view widens from 45 x 22.5 to 112.5 x 56.25 degrees.
+constexpr unsigned int kTopZoomLevel = 20;
 
 // A record with a NaN or infinite field would turn into a table of garbage.
 bool IsFiniteRecord(const tag_ZR_FE_NORMAL_VIEW_S& v)
@@ -24,9 +29,8 @@ bool IsFiniteRecord(const tag_ZR_FE_NORMAL_VIEW_S& v)
 
 }  // namespace
 
-int CZRFishEyeDewarper::SetNormalView(const tag_ZR_FE_NORMAL_VIEW_S& stView, int nIndex)
+int EngineCore::SetNormalView(const tag_ZR_FE_NORMAL_VIEW_S& stView, int nIndex)
 {
-    const HostGuard hostGuard(m_mtxHost);
     if (!IsValidIndex(nIndex))
         return 0;
     if (!IsFiniteRecord(stView))
@@ -34,11 +38,11 @@ int CZRFishEyeDewarper::SetNormalView(const tag_ZR_FE_NORMAL_VIEW_S& stView, int
     const tag_ZR_FE_NORMAL_VIEW_S view = stView;  // the source may be the record itself
     tag_ZR_FE_NORMAL_VIEW_S& record = m_stNormalView[nIndex];
     record = view;
-    if (zrfe::IsGroundFamily(m_eInstallMode)) {
-        zrfe::ClampGroundView(record, m_uRadius, m_uHalfSize);
+    if (IsGroundFamily(m_eInstallMode)) {
+        ClampGroundView(record, m_uRadius, m_uHalfSize);
         UpdateGroundNormalMap(nIndex);
-    } else if (zrfe::IsWall(m_eInstallMode)) {
-        zrfe::ClampWallView(record, m_stWallView, m_pPanoramaMap->m_matMapX.cols, m_pPanoramaMap->m_matMapX.rows);
+    } else if (IsWall(m_eInstallMode)) {
+        ClampWallView(record, m_stWallView, m_pPanoramaMap->m_matMapX.cols, m_pPanoramaMap->m_matMapX.rows);
         UpdateWallNormalMap(nIndex);
     } else {
         return -1;
@@ -47,20 +51,12 @@ int CZRFishEyeDewarper::SetNormalView(const tag_ZR_FE_NORMAL_VIEW_S& stView, int
     return 0;
 }
 
-void CZRFishEyeDewarper::GetNormalParam(tag_ZR_FE_NORMAL_VIEW_S& stView, unsigned int uIndex)
+int EngineCore::MoveNormalView(tag_ZR_FE_POINT_S stPoint, int nIndex)
 {
-    const HostGuard hostGuard(m_mtxHost);
-    if (uIndex < 8)
-        stView = m_stNormalView[uIndex];
-}
-
-int CZRFishEyeDewarper::MoveNormalView(tag_ZR_FE_POINT_S stPoint, int nIndex)
-{
-    const HostGuard hostGuard(m_mtxHost);
     if (!IsValidIndex(nIndex))
         return -1;
     tag_ZR_FE_NORMAL_VIEW_S view = m_stNormalView[nIndex];
-    if (zrfe::IsGroundFamily(m_eInstallMode)) {
+    if (IsGroundFamily(m_eInstallMode)) {
         if (m_eMainViewType == ZR_FE_VIEW_PANORAMA && GetOriginalPoint(stPoint, stPoint) != 0)
             return -1;
         // From the circle's bounding square into the working image, in 16 bits.
@@ -71,23 +67,23 @@ int CZRFishEyeDewarper::MoveNormalView(tag_ZR_FE_POINT_S stPoint, int nIndex)
         const float dy = static_cast<float>(Y) - static_cast<float>(m_uHalfSize);
         const float d = sqrtf(dx * dx + dy * dy);
         view.fAngleY = static_cast<float>(2 * atan2(static_cast<double>(d), static_cast<double>(m_uHalfSize)) * 180.0 /
-                                          zrfe::kPi);
+                                          kPi);
         view.fAngleZ =
-            static_cast<float>(0.0 - (static_cast<double>(atan2f(dy, dx)) * 180.0 / zrfe::kPi + 180.0));
+            static_cast<float>(0.0 - (static_cast<double>(atan2f(dy, dx)) * 180.0 / kPi + 180.0));
         if (view.fAngleZ < 0)
-            view.fAngleZ += 360.0f;
-    } else if (zrfe::IsWall(m_eInstallMode)) {
+            view.fAngleZ += static_cast<float>(kDegreesPerTurn);
+    } else if (IsWall(m_eInstallMode)) {
         // Always a point of the displayed wall window.
         unsigned int x = (stPoint.nX + m_stWallView.uStartX) & 0xFFFFu;
         unsigned int y = (stPoint.nY + m_stWallView.uStartY) & 0xFFFFu;
         x = std::min(x, m_stWallView.uValidWidth);
         y = std::min(y, m_stWallView.uValidHeight);
         const float v = static_cast<float>(y) / static_cast<float>(m_pPanoramaMap->m_matMapX.rows);
-        view.fTilt = atanf(tanf(static_cast<float>(static_cast<double>(v) * zrfe::kPi - zrfe::kPi / 2)) *
+        view.fTilt = atanf(tanf(static_cast<float>(static_cast<double>(v) * kPi - kPi / 2)) *
                            cosf(view.fFovHor * 0.5f)) -
                      view.fFovVer * 0.5f;
         const float u = static_cast<float>(x) / static_cast<float>(m_pPanoramaMap->m_matMapX.cols);
-        view.fPan = static_cast<float>(static_cast<double>(u) * zrfe::kPi - zrfe::kPi / 2 -
+        view.fPan = static_cast<float>(static_cast<double>(u) * kPi - kPi / 2 -
                                        static_cast<double>(view.fFovHor * 0.5f));
     } else {
         return -1;
@@ -96,22 +92,21 @@ int CZRFishEyeDewarper::MoveNormalView(tag_ZR_FE_POINT_S stPoint, int nIndex)
     return 0;
 }
 
-int CZRFishEyeDewarper::ZoomNormalView(unsigned int uLevel, int nIndex)
+int EngineCore::ZoomNormalView(unsigned int uLevel, int nIndex)
 {
-    const HostGuard hostGuard(m_mtxHost);
     if (!IsValidIndex(nIndex))
         return -1;
-    uLevel = std::min(uLevel, 20u);
+    uLevel = std::min(uLevel, kTopZoomLevel);
     if (m_stNormalView[nIndex].uZoom == uLevel)
         return 0;
     tag_ZR_FE_NORMAL_VIEW_S view = m_stNormalView[nIndex];
     view.uZoom = uLevel;
-    if (zrfe::IsGroundFamily(m_eInstallMode)) {
+    if (IsGroundFamily(m_eInstallMode)) {
         // A higher level narrows the view: factor 1.25 at level 0, 4.0 at 20.
-        view.fZoomVer = view.fZoomHor = static_cast<float>(uLevel) * 2.75f / 20.0f + 1.25f;
-    } else if (zrfe::IsWall(m_eInstallMode)) {
+        view.fZoomVer = view.fZoomHor = static_cast<float>(uLevel) * 2.75f / static_cast<float>(kTopZoomLevel) + 1.25f;
+    } else if (IsWall(m_eInstallMode)) {
         // A higher level widens it: 45 to 112.5 degrees across, 22.5 to 56.25 down.
-        const float t = static_cast<float>(uLevel) / 20.0f;
+        const float t = static_cast<float>(uLevel) / static_cast<float>(kTopZoomLevel);
         view.fFovVer = t * 0.5890486f + 0.3926991f;
         view.fFovHor = t * 1.1780972f + 0.7853982f;
     } else {
@@ -121,20 +116,18 @@ int CZRFishEyeDewarper::ZoomNormalView(unsigned int uLevel, int nIndex)
     return 0;
 }
 
-int CZRFishEyeDewarper::SetNormalZ(unsigned int uAngle, int nIndex)
+int EngineCore::SetNormalZ(unsigned int uAngle, int nIndex)
 {
-    const HostGuard hostGuard(m_mtxHost);
     if (!IsValidIndex(nIndex))
         return -1;
     tag_ZR_FE_NORMAL_VIEW_S view = m_stNormalView[nIndex];
-    view.fAngleZ = static_cast<float>(uAngle % 360u);
+    view.fAngleZ = static_cast<float>(uAngle % kDegreesPerTurn);
     SetNormalView(view, nIndex);
     return 0;
 }
 
-int CZRFishEyeDewarper::SetNormalY(unsigned int uAngle, int nIndex)
+int EngineCore::SetNormalY(unsigned int uAngle, int nIndex)
 {
-    const HostGuard hostGuard(m_mtxHost);
     if (!IsValidIndex(nIndex))
         return -1;
     tag_ZR_FE_NORMAL_VIEW_S view = m_stNormalView[nIndex];
@@ -143,10 +136,9 @@ int CZRFishEyeDewarper::SetNormalY(unsigned int uAngle, int nIndex)
     return 0;
 }
 
-void CZRFishEyeDewarper::SetSubViewNum(unsigned int uCount)
+void EngineCore::SetSubViewNum(unsigned int uCount)
 {
-    const HostGuard hostGuard(m_mtxHost);
-    if (uCount > 8)
+    if (uCount > static_cast<unsigned int>(kMaxSubViews))
         return;
     m_nSubViewNum = static_cast<int>(uCount);
     for (unsigned int i = 0; i < uCount; ++i) {
@@ -157,9 +149,8 @@ void CZRFishEyeDewarper::SetSubViewNum(unsigned int uCount)
     }
 }
 
-int CZRFishEyeDewarper::SetNormalSize(unsigned int uWidth, unsigned int uHeight)
+int EngineCore::SetNormalSize(unsigned int uWidth, unsigned int uHeight)
 {
-    const HostGuard hostGuard(m_mtxHost);
     if (uWidth == m_uNormalWidth && uHeight == m_uNormalHeight)
         return 0;
     m_uNormalWidth = uWidth;
@@ -168,34 +159,25 @@ int CZRFishEyeDewarper::SetNormalSize(unsigned int uWidth, unsigned int uHeight)
     return 0;
 }
 
-int CZRFishEyeDewarper::GetNormalSize(unsigned int& uWidth, unsigned int& uHeight)
-{
-    const HostGuard hostGuard(m_mtxHost);
-    uWidth = m_uNormalWidth;
-    uHeight = m_uNormalHeight;
-    return 0;
-}
-
-void CZRFishEyeDewarper::RebuildAllNormalViews()
+void EngineCore::RebuildAllNormalViews()
 {
     for (int i = 0; i < m_nSubViewNum; ++i)
         UpdateNormalMap(i);
 }
 
-int CZRFishEyeDewarper::UpdateNormalMap(int nIndex)
+int EngineCore::UpdateNormalMap(int nIndex)
 {
-    if (zrfe::IsGroundFamily(m_eInstallMode))
+    if (IsGroundFamily(m_eInstallMode))
         UpdateGroundNormalMap(nIndex);
-    else if (zrfe::IsWall(m_eInstallMode))
+    else if (IsWall(m_eInstallMode))
         UpdateWallNormalMap(nIndex);
     else
         return -1;
     return UpdateNormalPoints(nIndex);
 }
 
-int CZRFishEyeDewarper::SetMainViewType(ENUM_ZR_FE_VIEW_TYPE_E eType, bool bForce)
+int EngineCore::SetMainViewType(ENUM_ZR_FE_VIEW_TYPE_E eType, bool bForce)
 {
-    const HostGuard hostGuard(m_mtxHost);
     if (eType < 0 || eType >= 3)
         return -1;
     if (eType == m_eMainViewType && !bForce)
@@ -206,15 +188,4 @@ int CZRFishEyeDewarper::SetMainViewType(ENUM_ZR_FE_VIEW_TYPE_E eType, bool bForc
     return 0;
 }
 
-int CZRFishEyeDewarper::ResetMainView()
-{
-    const HostGuard hostGuard(m_mtxHost);
-    if (!zrfe::IsWall(m_eInstallMode) || !m_pPanoramaMap)
-        return -1;
-    const int cols = m_pPanoramaMap->m_matMapX.cols;
-    const int rows = m_pPanoramaMap->m_matMapX.rows;
-    CZRGuard guard(m_pPanoramaMap->m_mtxTables);
-    m_stWallView.uStartX = static_cast<unsigned int>((cols - static_cast<int>(m_stWallView.uWidth)) / 2);
-    m_stWallView.uStartY = static_cast<unsigned int>((rows - static_cast<int>(m_stWallView.uHeight)) / 2);
-    return 0;
-}
+}  // namespace zrfe

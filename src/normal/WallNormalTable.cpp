@@ -3,9 +3,10 @@
 #include <cmath>
 #include <vector>
 
-#include "core/ParallelRows.h"
+#include "engine/ParallelRows.h"
 
-#include "core/ZRFishEyeMap.h"
+#include "engine/EngineCore.h"
+#include "geometry/LensGeometry.h"
 
 namespace zrfe {
 
@@ -53,7 +54,7 @@ void BuildWallNormalTable(const tag_ZR_FE_NORMAL_VIEW_S& stView, unsigned int uW
     matMapY.create(H, W, CV_32FC1);
     cv::Mat& mapX = matMapX;
     cv::Mat& mapY = matMapY;
-    const float s = (R + R) / 3.1415927f;
+    const float s = (R + R) / kPiF;  // the rim at 90 degrees
     const float lim = static_cast<float>(2 * uOrgRadius);
 
     // Per-column values are pure functions of the column angle; computing them
@@ -76,12 +77,8 @@ void BuildWallNormalTable(const tag_ZR_FE_NORMAL_VIEW_S& stView, unsigned int uW
                 const float dx = cosC[j] * ce;
                 const float dy = sinC[j] * ce;
                 const float dz = sinf(e);
-                const float q = sqrtf(dz * dz + dy * dy);
-                const float theta = atan2f(q, dx);
-                const float rho = theta * s;
-                const float phi = atan2f(dz, dy);
-                const float X = cosf(phi) * rho + R;
-                const float Y = sinf(phi) * rho + R;
+                float X, Y;
+                ProjectEquidistant(dy, dz, dx, s, R, X, Y);
                 const bool inside = lim > X && X >= 0.0f && lim > Y && Y >= 0.0f;  // NaN fails
                 px[j] = inside ? X : 0.0f;
                 py[j] = inside ? Y : 0.0f;
@@ -90,16 +87,16 @@ void BuildWallNormalTable(const tag_ZR_FE_NORMAL_VIEW_S& stView, unsigned int uW
     });
 }
 
-}  // namespace zrfe
-
-int CZRFishEyeDewarper::UpdateWallNormalMap(int nIndex)
+int EngineCore::UpdateWallNormalMap(int nIndex)
 {
-    if (nIndex < 0 || nIndex >= 8)
+    if (nIndex < 0 || nIndex >= kMaxSubViews)
         return -1;
     m_bNormalMapInUse[nIndex] = true;
     cv::Mat mapX, mapY;
     m_pNormalMap[nIndex]->Reclaim(mapX, mapY);
-    zrfe::BuildWallNormalTable(m_stNormalView[nIndex], m_uNormalWidth, m_uNormalHeight, m_uOrgRadius, mapX, mapY);
+    BuildWallNormalTable(m_stNormalView[nIndex], m_uNormalWidth, m_uNormalHeight, m_uOrgRadius, mapX, mapY);
     m_pNormalMap[nIndex]->Install(mapX, mapY);
     return 0;
 }
+
+}  // namespace zrfe

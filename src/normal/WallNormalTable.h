@@ -4,7 +4,7 @@
 
 #include <opencv2/core.hpp>
 
-#include "ZRFishEye.h"
+#include "ZRFishEyeTypes.h"
 
 namespace zrfe {
 

@@ -1,29 +1,26 @@
 // Freezing the current views into the snapshot store.
-#include <opencv2/imgproc.hpp>
-
-#include "ZRFishEye.h"
-#include "core/HostLock.h"
 #include "base/ZRSleep.h"
-#include "core/MainViewComposer.h"
-#include "core/ZRFishEyeMap.h"
+#include "dewarper/DewarperImpl.h"
 
 namespace {
 enum SnapState { kSnapClosed = 0, kSnapCapturing = 1, kSnapReady = 2 };
 const int kFirstComposedKey = 100;
+const unsigned int kSnapPollMs = 10;
 }  // namespace
 
 int CZRFishEyeDewarper::SnapStart()
 {
-    const HostGuard hostGuard(m_mtxHost);
-    if (m_nSnapState != kSnapClosed)
+    Impl& d = *m_pImpl;
+    const HostGuard hostGuard(d.m_mtxHost);
+    if (d.m_nSnapState != kSnapClosed)
         return -1;
-    m_nSnapState = kSnapCapturing;
-    ClearSnapMap();
-    ProcessForSnap();
-    if (m_nSnapState != kSnapReady) {
+    d.m_nSnapState = kSnapCapturing;
+    d.ClearSnapMap();
+    d.ProcessForSnap();
+    if (d.m_nSnapState != kSnapReady) {
         // Nothing to capture: close again, so that no edit waits on it.
-        ClearSnapMap();
-        m_nSnapState = kSnapClosed;
+        d.ClearSnapMap();
+        d.m_nSnapState = kSnapClosed;
         return -1;
     }
     return 0;
@@ -31,36 +28,30 @@ int CZRFishEyeDewarper::SnapStart()
 
 int CZRFishEyeDewarper::SnapStop()
 {
-    const HostGuard hostGuard(m_mtxHost);
-    ClearSnapMap();
-    m_nSnapState = kSnapClosed;
-    m_nSnapNextKey = kFirstComposedKey;
+    Impl& d = *m_pImpl;
+    const HostGuard hostGuard(d.m_mtxHost);
+    d.ClearSnapMap();
+    d.m_nSnapState = kSnapClosed;
+    d.m_nSnapNextKey = kFirstComposedKey;
     return 0;
 }
 
 // The main view as the main worker composes it, without outlines, and every
 // sub view that has a window, each an independent copy.
-void CZRFishEyeDewarper::ProcessForSnap()
+void CZRFishEyeDewarper::Impl::ProcessForSnap()
 {
-    if (!m_pMatSource || m_pMatSource->empty() || !IsRunning())
+    if (!m_self.IsRunning())
         return;
-    ZRMainViewSettings settings;
-    TakeMainViewSettings(settings);
     try {
         cv::Mat main;
-        if (!zrfe::ComposeMainView(*m_pMatSource, settings, nullptr, main))
+        if (!Core().ComposeMain(main, false))
             return;
         m_mapSnap.emplace(0, std::unique_ptr<cv::Mat>(new cv::Mat(main.clone())));
-        for (int i = 0; i < m_nSubViewNum && i < 8; ++i) {
-            if (!m_hSubWnd[i].load())
-                continue;
-            cv::Mat mapX, mapY;
-            m_pNormalMap[i]->Take(mapX, mapY);
-            if (!zrfe::CanRemap(*m_pMatSource, mapX, mapY))
-                continue;
-            std::unique_ptr<cv::Mat> view(new cv::Mat);
-            cv::remap(*m_pMatSource, *view, mapX, mapY, cv::INTER_LINEAR, cv::BORDER_CONSTANT, cv::Scalar::all(0));
-            m_mapSnap.emplace(i + 1, std::move(view));
+        const int count = m_engine.GetSubViewNum();
+        for (int i = 0; i < count && i < zrfe::kMaxSubViews; ++i) {
+            cv::Mat view;
+            if (m_hSubWnd[i].load() && Core().ComposeSub(i, view))
+                m_mapSnap.emplace(i + 1, std::unique_ptr<cv::Mat>(new cv::Mat(view)));
         }
     } catch (const std::exception&) {
         ClearSnapMap();
@@ -69,14 +60,14 @@ void CZRFishEyeDewarper::ProcessForSnap()
     m_nSnapState = kSnapReady;
 }
 
-bool CZRFishEyeDewarper::WaitSnapPrepare()
+bool CZRFishEyeDewarper::Impl::WaitSnapPrepare()
 {
     while (m_nSnapState == kSnapCapturing)
-        zrbase::Sleep(10);
+        zrbase::Sleep(kSnapPollMs);
     return m_nSnapState == kSnapReady;
 }
 
-void CZRFishEyeDewarper::ClearSnapMap()
+void CZRFishEyeDewarper::Impl::ClearSnapMap()
 {
     m_mapSnap.clear();
 }

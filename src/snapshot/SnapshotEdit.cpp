@@ -4,8 +4,7 @@
 #include <opencv2/imgcodecs.hpp>
 #include <opencv2/imgproc.hpp>
 
-#include "ZRFishEye.h"
-#include "core/HostLock.h"
+#include "dewarper/DewarperImpl.h"
 
 namespace {
 // Black in the working format.
@@ -14,11 +13,12 @@ const cv::Scalar kBlack(0, 128, 128, 0);
 
 int CZRFishEyeDewarper::SnapResize(int nKey, int nWidth, int nHeight)
 {
-    const HostGuard hostGuard(m_mtxHost);
-    if (!WaitSnapPrepare())
+    Impl& d = *m_pImpl;
+    const HostGuard hostGuard(d.m_mtxHost);
+    if (!d.WaitSnapPrepare())
         return -1;
-    auto it = m_mapSnap.find(nKey);
-    if (it == m_mapSnap.end() || nWidth <= 0 || nHeight <= 0)
+    auto it = d.m_mapSnap.find(nKey);
+    if (it == d.m_mapSnap.end() || nWidth <= 0 || nHeight <= 0)
         return -1;
     try {
         std::unique_ptr<cv::Mat> scaled(new cv::Mat);
@@ -32,11 +32,12 @@ int CZRFishEyeDewarper::SnapResize(int nKey, int nWidth, int nHeight)
 
 int CZRFishEyeDewarper::SnapAddBlackBorder(int nKey, int nBorder)
 {
-    const HostGuard hostGuard(m_mtxHost);
-    if (!WaitSnapPrepare())
+    Impl& d = *m_pImpl;
+    const HostGuard hostGuard(d.m_mtxHost);
+    if (!d.WaitSnapPrepare())
         return -1;
-    auto it = m_mapSnap.find(nKey);
-    if (it == m_mapSnap.end() || nBorder < 0)
+    auto it = d.m_mapSnap.find(nKey);
+    if (it == d.m_mapSnap.end() || nBorder < 0)
         return -1;
     try {
         std::unique_ptr<cv::Mat> bordered(new cv::Mat);
@@ -50,17 +51,17 @@ int CZRFishEyeDewarper::SnapAddBlackBorder(int nKey, int nBorder)
 
 int CZRFishEyeDewarper::SnapHorconcat(std::vector<int> vecKeys, int& nResultKey)
 {
-    const HostGuard hostGuard(m_mtxHost);
-    return SnapConcat(vecKeys, true, nResultKey);
+    const HostGuard hostGuard(m_pImpl->m_mtxHost);
+    return m_pImpl->SnapConcat(vecKeys, true, nResultKey);
 }
 
 int CZRFishEyeDewarper::SnapVerconcat(std::vector<int> vecKeys, int& nResultKey)
 {
-    const HostGuard hostGuard(m_mtxHost);
-    return SnapConcat(vecKeys, false, nResultKey);
+    const HostGuard hostGuard(m_pImpl->m_mtxHost);
+    return m_pImpl->SnapConcat(vecKeys, false, nResultKey);
 }
 
-int CZRFishEyeDewarper::SnapConcat(const std::vector<int>& vecKeys, bool bHorizontal, int& nResultKey)
+int CZRFishEyeDewarper::Impl::SnapConcat(const std::vector<int>& vecKeys, bool bHorizontal, int& nResultKey)
 {
     if (!WaitSnapPrepare())
         return -1;
@@ -94,11 +95,12 @@ int CZRFishEyeDewarper::SnapConcat(const std::vector<int>& vecKeys, bool bHorizo
 
 int CZRFishEyeDewarper::SavePic(std::string strPath, int nKey, int)
 {
-    const HostGuard hostGuard(m_mtxHost);
-    if (!WaitSnapPrepare())
+    Impl& d = *m_pImpl;
+    const HostGuard hostGuard(d.m_mtxHost);
+    if (!d.WaitSnapPrepare())
         return -1;
-    auto it = m_mapSnap.find(nKey);
-    if (it == m_mapSnap.end())
+    auto it = d.m_mapSnap.find(nKey);
+    if (it == d.m_mapSnap.end())
         return -1;
     try {
         cv::Mat bgr;

@@ -1,15 +1,14 @@
 #include "FrameConversion.h"
 
-#include <opencv2/imgproc.hpp>
+#include "kernels/Kernels.h"
 
 namespace zrfe {
 
 namespace {
-cv::Mat Scaled(const cv::Mat& plane, int w, int h)
+// A working picture of the target size, reallocated only when its size or type differ.
+void Prepare(cv::Mat& dst, int w, int h)
 {
-    cv::Mat out;
-    cv::resize(plane, out, cv::Size(w, h), 0, 0, cv::INTER_LINEAR);
-    return out;
+    dst.create(h, w, CV_8UC3);
 }
 }  // namespace
 
@@ -35,16 +34,8 @@ int FrameDescToMat(const tag_ZRFRAME* pDesc, cv::Mat& dst, int w, int h)
 {
     if (!IsReadableFrameDesc(pDesc) || w < 1 || h < 1)
         return -1;
-    // Copying the first nWidth bytes of each line drops the pitch padding.
-    const cv::Mat lumaView(pDesc->nHeight, pDesc->nWidth, CV_8UC1, pDesc->pData[0],
-                           static_cast<size_t>(pDesc->nPitch[0]));
-    const cv::Mat luma = lumaView.clone();
-    const cv::Mat chromaView(pDesc->nHeight / 2, pDesc->nWidth / 2, CV_8UC2, pDesc->pData[1],
-                             static_cast<size_t>(pDesc->nPitch[1]));
-    cv::Mat uv[2];
-    cv::split(chromaView, uv);  // byte 2x is U, byte 2x + 1 is V
-    const cv::Mat channels[3] = {Scaled(luma, w, h), Scaled(uv[0], w, h), Scaled(uv[1], w, h)};
-    cv::merge(channels, 3, dst);
+    Prepare(dst, w, h);
+    kernels::ActiveKernels().nv12ToWorking(*pDesc, dst);
     return 0;
 }
 
@@ -64,36 +55,45 @@ int PictureToMat(CZRPacketPIC* pPacket, cv::Mat& dst, int w, int h)
         planes[1] = planes[1](cv::Rect(0, 0, width / 2, height / 2));
         planes[2] = planes[2](cv::Rect(0, 0, width / 2, height / 2));
     }
-    const cv::Mat luma = planes[0].size() == cv::Size(w, h) ? planes[0] : Scaled(planes[0], w, h);
+    Prepare(dst, w, h);
     // Plane 2 carries U (working channel 1), plane 1 carries V (channel 2).
-    const cv::Mat channels[3] = {luma, Scaled(planes[2], w, h), Scaled(planes[1], w, h)};
-    cv::merge(channels, 3, dst);
+    kernels::ActiveKernels().planesToWorking(planes[0], planes[2], planes[1], dst);
+    return 0;
+}
+
+int MatTo420(const cv::Mat& src, const PlanarPicture& out)
+{
+    if (src.type() != CV_8UC3 || src.cols < 2 || src.rows < 2 || out.width != src.cols || out.height != src.rows)
+        return -1;
+    kernels::ActiveKernels().workingTo420(src, out);
     return 0;
 }
 
 int MatToFrame(CZRFrame& frm, const cv::Mat& src)
 {
-    if (src.channels() != 3 || src.cols < 2 || src.rows < 2)
+    if (src.type() != CV_8UC3 || src.cols < 2 || src.rows < 2)
         return -1;
-    cv::Mat ch[3];
-    cv::split(src, ch);
     const int W = src.cols, H = src.rows;
-    const cv::Mat u = Scaled(ch[1], W / 2, H / 2);
-    const cv::Mat v = Scaled(ch[2], W / 2, H / 2);
-
     CZRPacketPIC* pkt = frm.GetPicture();
     if (!pkt || pkt->m_uWidth != static_cast<unsigned int>(W) || pkt->m_uHeight != static_cast<unsigned int>(H)) {
-        CZRPacketPIC* fresh = CZRPacketPIC::Acquire(W, H, ZR_PIC_FORMAT_YV12, nullptr, 0);
+        CZRPacketPIC* fresh = CZRPacketPIC::Acquire(static_cast<unsigned int>(W), static_cast<unsigned int>(H),
+                                                    ZR_PIC_FORMAT_YV12, nullptr, 0);
         if (!fresh)
             return -1;
         frm.SetPicture(fresh);
         fresh->Release();
         pkt = frm.GetPicture();
     }
-    pkt->SetLine(0, 0, ch[0].data, W, H);
-    pkt->SetLine(1, 0, v.data, W / 2, H / 2);
-    pkt->SetLine(2, 0, u.data, W / 2, H / 2);
-    return 0;
+    // The packet's planes are Y, V, U.
+    PlanarPicture out;
+    out.width = W;
+    out.height = H;
+    const int order[3] = {0, 2, 1};
+    for (int c = 0; c < 3; ++c) {
+        out.planes[c] = pkt->GetLine(order[c], 0);
+        out.pitches[c] = static_cast<int>(pkt->m_uPitch[order[c]]);
+    }
+    return MatTo420(src, out);
 }
 
 }  // namespace zrfe

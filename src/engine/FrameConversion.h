@@ -3,12 +3,13 @@
 // The working format is a CV_8UC3 cv::Mat with Y, U, V interleaved at full
 // resolution (4:4:4); black is (0, 128, 128). Packets are three-plane 4:2:0
 // pictures in the plane order Y, V, U; descriptors are NV12 (Y, then U V pairs).
-#ifndef ZRFISHEYE_CORE_FRAMECONVERSION_H
-#define ZRFISHEYE_CORE_FRAMECONVERSION_H
+// The pixel work is done by the active kernels.
+#ifndef ZRFISHEYE_ENGINE_FRAMECONVERSION_H
+#define ZRFISHEYE_ENGINE_FRAMECONVERSION_H
 
 #include <opencv2/core.hpp>
 
-#include "ZRFishEye.h"
+#include "ZRFishEyeEngine.h"
 
 namespace zrfe {
 
@@ -22,9 +23,13 @@ bool IsReadablePicture(CZRPacketPIC* pPacket);
 int FrameDescToMat(const tag_ZRFRAME* pDesc, cv::Mat& dst, int w, int h);
 int PictureToMat(CZRPacketPIC* pPacket, cv::Mat& dst, int w, int h);
 
+// Writes a working picture into a 4:2:0 picture of its size; -1 (nothing
+// written) unless the picture has three channels, is at least 2 x 2 and the
+// sizes agree.
+int MatTo420(const cv::Mat& src, const PlanarPicture& out);
+
 // Writes a working picture into the frame's packet, reusing it when the size
-// matches. -1 (frame untouched) unless the picture has three channels and is
-// at least 2 x 2.
+// matches. -1 (frame untouched) as MatTo420.
 int MatToFrame(CZRFrame& frm, const cv::Mat& src);
 
 }  // namespace zrfe

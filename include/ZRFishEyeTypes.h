@@ -1,0 +1,85 @@
+// ZRFishEye: the enumerations and plain records that cross the library's
+// boundary, shared by the threaded dewarper (ZRFishEye.h) and the synchronous
+// engine (ZRFishEyeEngine.h).
+#ifndef ZRFISHEYETYPES_H
+#define ZRFISHEYETYPES_H
+
+#include <vector>
+
+// How the camera is mounted.
+enum ENUM_ZR_FE_INSTALL_MODE_E : int {
+    ZR_FE_INSTALL_GROUND = 0,   // lens looking up (floor or desk)
+    ZR_FE_INSTALL_CEILING = 1,  // lens looking down (ceiling)
+    ZR_FE_INSTALL_WALL = 2      // lens looking ahead (wall)
+};
+
+// What the main view shows.
+enum ENUM_ZR_FE_VIEW_TYPE_E : int {
+    ZR_FE_VIEW_ORIGINAL = 0,         // the lens circle, masked, with the sub-view outlines
+    ZR_FE_VIEW_PANORAMA = 1,         // the panorama
+    ZR_FE_VIEW_DOUBLE_PANORAMA = 2   // floor and ceiling: the panorama in two stacked halves
+};
+
+// A pixel position; arithmetic on it wraps modulo 65536.
+struct tag_ZR_FE_POINT_S {
+    unsigned short nX;  // column
+    unsigned short nY;  // row
+};
+
+// Outline and centre of one sub view, in the coordinates of the original view.
+struct tag_ZR_FE_POINT_SET_S {
+    std::vector<tag_ZR_FE_POINT_S> vecPoints;
+    tag_ZR_FE_POINT_S stCenter;
+};
+
+// Parameters of one sub view (a virtual pan-tilt-zoom camera). Floor and
+// ceiling cameras use fAngleY..fZoomHor (degrees, factors); wall cameras use
+// fPan..fFovVer (radians).
+struct tag_ZR_FE_NORMAL_VIEW_S {
+    float fAngleX;   // carried along, never used
+    float fAngleY;   // tilt away from the lens axis
+    float fAngleZ;   // azimuth about the lens axis
+    float fZoomVer;  // vertical focal length, in half view heights
+    float fZoomHor;  // horizontal focal length, in half view heights
+    float fPan;      // angle of the left edge
+    float fTilt;     // angle of the top row at the side edges
+    float fFovHor;   // horizontal field of view
+    float fFovVer;   // vertical field of view
+    unsigned int uZoom;  // zoom level 0..20 last applied
+};
+
+// The floor and ceiling panorama.
+struct tag_ZR_FE_GROUND_VIEW_S {
+    unsigned int uRadius;
+    unsigned int uRadiusCut;  // always 0
+    unsigned int uAngle;      // ground angle, degrees 0..359
+};
+
+// The wall panorama and the window of it that the main view shows.
+struct tag_ZR_FE_WALL_VIEW_S {
+    unsigned int uStartX;
+    unsigned int uStartY;
+    unsigned int uHeight;
+    unsigned int uWidth;
+    unsigned int uValidHeight;
+    unsigned int uValidWidth;
+};
+
+// Describes a picture that has just been produced.
+struct tag_ZR_FE_FRAME_INFO_S {
+    unsigned char bMain;  // 1 for the main view
+    int nIndex;           // -1 for the main view, else the sub view 0..7
+    unsigned int uPicWidth;
+    unsigned int uPicHeight;
+};
+
+// A semi-planar 4:2:0 picture (NV12: luma plane, then interleaved U, V pairs).
+struct tag_ZRFRAME {
+    unsigned long long u64Reserved;
+    unsigned char* pData[3];
+    int nPitch[3];
+    int nWidth;
+    int nHeight;
+};
+
+#endif  // ZRFISHEYETYPES_H

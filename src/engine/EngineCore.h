@@ -1,0 +1,117 @@
+// The engine's core: every setting of the lens, the mount and the views, the
+// tables built from them, the source picture, and the composition of each view.
+//
+// The members keep the names under which the dewarper has always described its
+// state. One thread (the host's) changes settings and rebuilds tables at once;
+// compositions may run meanwhile on other threads: each takes what it reads
+// together, under the panorama holder's lock or through a table lease.
+#ifndef ZRFISHEYE_ENGINE_ENGINECORE_H
+#define ZRFISHEYE_ENGINE_ENGINECORE_H
+
+#include <array>
+#include <atomic>
+#include <memory>
+
+#include <opencv2/core.hpp>
+
+#include "ZRFishEyeEngine.h"
+#include "ZRFishEyeMap.h"
+#include "geometry/PointMap.h"
+
+namespace zrfe {
+
+// Everything the main view's composition reads, taken together under the
+// panorama holder's lock so that a rebuild never mixes two settings.
+struct MainViewSettings {
+    unsigned int uHalfSize = 0;
+    unsigned int uRadius = 0;
+    int nInstallMode = 0;
+    int nViewType = 0;
+    unsigned int uAngle = 0;
+    tag_ZR_FE_WALL_VIEW_S stWall{};
+    ZRFishEyeMap::Lease tables;
+};
+
+class EngineCore {
+public:
+    EngineCore(ENUM_ZR_FE_INSTALL_MODE_E eInstallMode, int nRadius, ENUM_ZR_FE_VIEW_TYPE_E eMainViewType,
+               int nOrgRadius, int nNormalWidth, int nNormalHeight);
+    EngineCore(const EngineCore&) = delete;
+    EngineCore& operator=(const EngineCore&) = delete;
+
+    // Install mode and lens circle.
+    int SetInstallMode(ENUM_ZR_FE_INSTALL_MODE_E eMode, unsigned int uRadius, bool bForce);
+    int SetGroundAngle(unsigned int uAngle);
+    int SetWallStarty(unsigned int uStartY);
+    int SetOrgRadius(unsigned int uOrgRadius, bool bForce);
+    int ResetMainView();
+
+    // Sub views.
+    int SetNormalView(const tag_ZR_FE_NORMAL_VIEW_S& stView, int nIndex);
+    int MoveNormalView(tag_ZR_FE_POINT_S stPoint, int nIndex);
+    int ZoomNormalView(unsigned int uLevel, int nIndex);
+    int SetNormalY(unsigned int uAngle, int nIndex);
+    int SetNormalZ(unsigned int uAngle, int nIndex);
+    void SetSubViewNum(unsigned int uCount);
+    int SetNormalSize(unsigned int uWidth, unsigned int uHeight);
+    int SetMainViewType(ENUM_ZR_FE_VIEW_TYPE_E eType, bool bForce);
+
+    // Geometry queries.
+    int GetOriginalPoint(const tag_ZR_FE_POINT_S& stPanorama, tag_ZR_FE_POINT_S& stOriginal) const;
+    int GetPanoramaPoint(const tag_ZR_FE_POINT_S& stOriginal, tag_ZR_FE_POINT_S& stPanorama) const;
+    void GetSubViewPoints(tag_ZR_FE_POINT_SET_S& stPoints, int nIndex) const;
+
+    // Frames into the source picture.
+    int LoadFrame(const tag_ZRFRAME& stFrame);
+    int LoadPicture(CZRPacketPIC* pPacket);
+
+    // Composition into working pictures (CV_8UC3, Y U V). False, out untouched,
+    // when nothing can be composed. The main view may share memory with
+    // temporaries of the call, never with the source picture.
+    bool ComposeMain(cv::Mat& out, bool bDrawOutlines) const;
+    bool ComposeSub(int nIndex, cv::Mat& out) const;
+    ViewSize MainViewSize() const;
+    ViewSize SubViewSize(int nIndex) const;
+
+    // Lens and mounting.
+    unsigned int m_uRadius;
+    unsigned int m_uHalfSize;
+    unsigned int m_uNormalWidth;
+    unsigned int m_uNormalHeight;
+    unsigned int m_uOrgRadius;
+    ENUM_ZR_FE_INSTALL_MODE_E m_eInstallMode;
+    std::atomic<ENUM_ZR_FE_VIEW_TYPE_E> m_eMainViewType;
+    tag_ZR_FE_GROUND_VIEW_S m_stGroundView;
+    tag_ZR_FE_WALL_VIEW_S m_stWallView;
+    // Sub views: records, tables and outlines.
+    tag_ZR_FE_NORMAL_VIEW_S m_stNormalView[kMaxSubViews];
+    std::unique_ptr<ZRFishEyeMap> m_pPanoramaMap;
+    // Holders exist for the engine's whole life, so a render never sees one appear
+    // or vanish; m_bNormalMapInUse says which ones a sub view has claimed.
+    std::array<std::unique_ptr<ZRFishEyeMap>, kMaxSubViews> m_pNormalMap;
+    bool m_bNormalMapInUse[kMaxSubViews];
+    ZRPointMap m_mapPoint;
+    tag_ZR_FE_POINT_SET_S m_stSubViewPoints[kMaxSubViews];
+    mutable CZRMutex m_mtxSubViewPoints;
+    std::atomic<int> m_nSubViewNum;
+    std::atomic<int> m_nLineMask;
+    // The latest frame in the working format, a square of the frame's width.
+    std::unique_ptr<cv::Mat> m_pMatSource;
+
+private:
+    int UpdatePanoramaMap();
+    int UpdateGroundMap();
+    int UpdateWallMap();
+    int UpdatePointMap();
+    int UpdateNormalPoints(int nIndex);
+    int UpdateGroundNormalMap(int nIndex);
+    int UpdateWallNormalMap(int nIndex);
+    int UpdateNormalMap(int nIndex);
+    void RebuildAllNormalViews();
+    void TakeMainViewSettings(MainViewSettings& stSettings) const;
+    void DrawOutlines(cv::Mat& matCircle) const;
+};
+
+}  // namespace zrfe
+
+#endif

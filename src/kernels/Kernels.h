@@ -1,0 +1,73 @@
+// The per-pixel work of the library, as a table of kernels.
+//
+// Every routine that touches every pixel of a frame sits here behind a function
+// pointer. The reference table is the plain chain of OpenCV calls whose bytes
+// define the library's output; other tables replace some entries with faster
+// code that gives the same bytes (the kernel checker in the tests proves it on
+// random inputs of many sizes). One table is chosen when first asked for and
+// used by every path, so all of them give the same bytes.
+//
+// Conventions: a working picture is CV_8UC3 with Y, U, V interleaved at full
+// resolution. Outputs are allocated by the caller with the stated size and type
+// and written in place; a kernel writes nothing outside them.
+#ifndef ZRFISHEYE_KERNELS_KERNELS_H
+#define ZRFISHEYE_KERNELS_KERNELS_H
+
+#include <vector>
+
+#include <opencv2/core.hpp>
+
+#include "ZRFishEyeEngine.h"
+
+namespace zrfe {
+namespace kernels {
+
+// dst (the tables' size, CV_8UC3) = bilinear samples of src at (mapX, mapY)
+// (CV_32FC1), with 0 in every channel where a tap falls outside src.
+using RemapFn = void (*)(const cv::Mat& src, const cv::Mat& mapX, const cv::Mat& mapY, cv::Mat& dst);
+
+// dst (its own size, CV_8UC3) = bilinear resize of src.
+using ResizeFn = void (*)(const cv::Mat& src, cv::Mat& dst);
+
+// In place: luma 0 outside the filled circle (8-connected rasterisation) of
+// the given centre and radius; chroma everywhere and luma inside are kept.
+using MaskCircleFn = void (*)(cv::Mat& picture, cv::Point centre, int radius);
+
+// dst (h x w, CV_8UC3) = the NV12 frame's luma and its U and V planes, each
+// bilinearly resized to w x h. The frame is readable (see IsReadableFrameDesc).
+using Nv12ToWorkingFn = void (*)(const tag_ZRFRAME& frame, cv::Mat& dst);
+
+// dst (h x w, CV_8UC3) = (luma, u, v) each bilinearly resized to w x h; luma of
+// dst's size is taken as it is.
+using PlanesToWorkingFn = void (*)(const cv::Mat& luma, const cv::Mat& u, const cv::Mat& v, cv::Mat& dst);
+
+// out (the picture's size) = luma copied, U and V each bilinearly resized to
+// half width and half height.
+using WorkingTo420Fn = void (*)(const cv::Mat& src, const PlanarPicture& out);
+
+struct KernelTable {
+    const char* name;
+    RemapFn remap;
+    ResizeFn resize;
+    MaskCircleFn maskCircle;
+    Nv12ToWorkingFn nv12ToWorking;
+    PlanesToWorkingFn planesToWorking;
+    WorkingTo420Fn workingTo420;
+};
+
+// The chain of OpenCV calls that defines every output byte.
+const KernelTable& ReferenceKernels();
+
+// Plain C++ versions, exact to the reference.
+const KernelTable& ScalarKernels();
+
+// Every table this build has and this CPU runs, the reference first.
+std::vector<const KernelTable*> AvailableKernelTables();
+
+// The table every path uses: the last of AvailableKernelTables, chosen once.
+const KernelTable& ActiveKernels();
+
+}  // namespace kernels
+}  // namespace zrfe
+
+#endif

@@ -1,0 +1,85 @@
+// The reference kernels: each is the chain of OpenCV calls whose bytes the
+// library promises.
+#include <opencv2/imgproc.hpp>
+
+#include "Kernels.h"
+
+namespace zrfe {
+namespace kernels {
+
+namespace {
+
+// Luma 0 and chroma kept: the mask is (0, 255, 255) outside the circle, (255, 255, 255) inside.
+const cv::Scalar kMaskOutside(0, 255, 255, 0);
+const cv::Scalar kMaskInside(255, 255, 255, 0);
+
+cv::Mat Resized(const cv::Mat& plane, cv::Size size)
+{
+    cv::Mat out;
+    cv::resize(plane, out, size, 0, 0, cv::INTER_LINEAR);
+    return out;
+}
+
+void RemapReference(const cv::Mat& src, const cv::Mat& mapX, const cv::Mat& mapY, cv::Mat& dst)
+{
+    cv::remap(src, dst, mapX, mapY, cv::INTER_LINEAR, cv::BORDER_CONSTANT, cv::Scalar::all(0));
+}
+
+void ResizeReference(const cv::Mat& src, cv::Mat& dst)
+{
+    cv::resize(src, dst, dst.size(), 0, 0, cv::INTER_LINEAR);
+}
+
+void MaskCircleReference(cv::Mat& picture, cv::Point centre, int radius)
+{
+    cv::Mat mask(picture.size(), picture.type(), kMaskOutside);
+    cv::circle(mask, centre, radius, kMaskInside, cv::FILLED, cv::LINE_8, 0);
+    cv::bitwise_and(picture, mask, picture);
+}
+
+void Nv12ToWorkingReference(const tag_ZRFRAME& frame, cv::Mat& dst)
+{
+    // Copying the first nWidth bytes of each line drops the pitch padding.
+    const cv::Mat lumaView(frame.nHeight, frame.nWidth, CV_8UC1, frame.pData[0],
+                           static_cast<size_t>(frame.nPitch[0]));
+    const cv::Mat luma = lumaView.clone();
+    const cv::Mat chromaView(frame.nHeight / 2, frame.nWidth / 2, CV_8UC2, frame.pData[1],
+                             static_cast<size_t>(frame.nPitch[1]));
+    cv::Mat uv[2];
+    cv::split(chromaView, uv);  // byte 2x is U, byte 2x + 1 is V
+    const cv::Size size = dst.size();
+    const cv::Mat channels[3] = {Resized(luma, size), Resized(uv[0], size), Resized(uv[1], size)};
+    cv::merge(channels, 3, dst);
+}
+
+void PlanesToWorkingReference(const cv::Mat& luma, const cv::Mat& u, const cv::Mat& v, cv::Mat& dst)
+{
+    const cv::Size size = dst.size();
+    const cv::Mat channels[3] = {luma.size() == size ? luma : Resized(luma, size), Resized(u, size),
+                                 Resized(v, size)};
+    cv::merge(channels, 3, dst);
+}
+
+void WorkingTo420Reference(const cv::Mat& src, const PlanarPicture& out)
+{
+    cv::Mat ch[3];
+    cv::split(src, ch);
+    const cv::Size half(src.cols / 2, src.rows / 2);
+    const cv::Mat chroma[2] = {Resized(ch[1], half), Resized(ch[2], half)};
+    ch[0].copyTo(cv::Mat(src.size(), CV_8UC1, out.planes[0], static_cast<size_t>(out.pitches[0])));
+    for (int c = 0; c < 2; ++c)
+        chroma[c].copyTo(cv::Mat(half, CV_8UC1, out.planes[1 + c], static_cast<size_t>(out.pitches[1 + c])));
+}
+
+}  // namespace
+
+const KernelTable& ReferenceKernels()
+{
+    static const KernelTable table = {"reference",          RemapReference,           ResizeReference,
+                                      MaskCircleReference,  Nv12ToWorkingReference,   PlanesToWorkingReference,
+                                      WorkingTo420Reference};
+    return table;
+}
+
+}  // namespace kernels
+}  // namespace zrfe
