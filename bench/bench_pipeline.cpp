@@ -2,6 +2,8 @@
 // time of each stage of one frame. Ceiling camera, 2560 x 2560 NV12, r = 1024.
 #include <atomic>
 #include <condition_variable>
+#include <cstdlib>
+#include <fstream>
 #include <mutex>
 #include <vector>
 
@@ -16,15 +18,22 @@ namespace {
 
 const int kSide = 2560;
 
+// A 2560 x 2560 NV12 frame: random, or the file that ZRFISHEYE_BENCH_NV12 names
+// (raw NV12 of that size, as bench/compare_v360.sh writes it).
 struct Nv12 {
     std::vector<unsigned char> luma, chroma;
     tag_ZRFRAME desc{};
     Nv12()
         : luma(static_cast<size_t>(kSide) * kSide), chroma(static_cast<size_t>(kSide) * kSide / 2)
     {
-        cv::Mat y(kSide, kSide, CV_8UC1, luma.data()), c(kSide / 2, kSide, CV_8UC1, chroma.data());
-        cv::randu(y, 0, 256);
-        cv::randu(c, 0, 256);
+        const char* path = std::getenv("ZRFISHEYE_BENCH_NV12");
+        std::ifstream in(path ? path : "", std::ios::binary);
+        if (!in.read(reinterpret_cast<char*>(luma.data()), static_cast<std::streamsize>(luma.size())) ||
+            !in.read(reinterpret_cast<char*>(chroma.data()), static_cast<std::streamsize>(chroma.size()))) {
+            cv::Mat y(kSide, kSide, CV_8UC1, luma.data()), c(kSide / 2, kSide, CV_8UC1, chroma.data());
+            cv::randu(y, 0, 256);
+            cv::randu(c, 0, 256);
+        }
         desc.pData[0] = luma.data();
         desc.pData[1] = chroma.data();
         desc.nPitch[0] = kSide;
@@ -62,7 +71,9 @@ private:
     int m_count = 0;
 };
 
-// Feeds the next frame as soon as the previous one has come out.
+// Feeds the next frame as soon as the previous one has come out. With 4 sub views
+// and 2 sub workers this is workload W1: ceiling camera, r = 1024, panorama main
+// view (6432 x 1024), four 1280 x 720 sub views.
 void BM_PipelineFramesPerSecond(benchmark::State& state)
 {
     const int subViews = static_cast<int>(state.range(0));

@@ -21,5 +21,5 @@ echo "== ThreadSanitizer"
 bash scripts/build.sh build-tsan -DCMAKE_BUILD_TYPE=RelWithDebInfo -DZRFISHEYE_SANITIZE=thread \
   -DZRFISHEYE_BUILD_BENCH=OFF -DZRFISHEYE_BUILD_TOOLS=OFF
 TSAN_OPTIONS="halt_on_error=1 second_deadlock_stack=1 suppressions=$root/tests/tsan.supp" \
-  ctest --test-dir build-tsan --output-on-failure -j2 -L 'base_test|pipeline_test|normal_test|snapshot_test'
+  ctest --test-dir build-tsan --output-on-failure -j2 -L 'base_test|dewarper_test|engine_test|kernel_test'
 echo "All test runs passed."

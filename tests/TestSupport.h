@@ -53,12 +53,6 @@ inline Nv12Buffer FlatNv12(int w, int h, unsigned char y, unsigned char u, unsig
                       [=](int, int) { return v; });
 }
 
-// A three-plane packet (Y, V, U) made from a working picture; the caller releases it.
-CZRPacketPIC* PacketFromWorking(const cv::Mat& working);
-
-// The packet of a frame back as a working picture (chroma sampled at half size, repeated).
-cv::Mat PlanesOf(CZRPacketPIC* pkt, int plane);
-
 struct Signal {
     int code;
     std::thread::id thread;
@@ -123,9 +117,6 @@ inline bool WaitUntil(const std::function<bool()>& done, int timeoutMs = 10000)
 
 // Feeds the frame until the pipeline takes it and `signals` show signals have come in all.
 bool Feed(CZRFishEyeDewarper& d, Recorder& rec, tag_ZRFRAME* frame, size_t signals);
-
-// A working-format copy of the frame's packet at full resolution (chroma upsampled by repetition).
-cv::Mat FrameToWorking(CZRFrame* frm);
 
 }  // namespace zrtest
 

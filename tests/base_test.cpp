@@ -1,70 +1,60 @@
 // The base runtime: queues, workers, packets and frames.
 #include <atomic>
 #include <chrono>
-#include <condition_variable>
-#include <mutex>
+#include <future>
 #include <thread>
+#include <tuple>
+#include <utility>
 #include <vector>
 
 #include <gtest/gtest.h>
 
-#include "ZRBase.h"
+#include "TestSupport.h"
 
 namespace {
 
-using Clock = std::chrono::steady_clock;
+using zrtest::WaitUntil;
 
-TEST(ZRThreadTest, QueueKeepsOrderAndCountAndRespectsItsBound)
+std::tuple<unsigned int, void*, void*, unsigned int> Fields(const CZRMessageT& m)
+{
+    return std::make_tuple(m.m_uID, m.m_pParam1, m.m_pParam2, m.m_uFlags);
+}
+
+TEST(ZRThreadTest, QueueKeepsOrderCountAndBoundAndGetMessageTimesOut)
 {
     CZRThread thread(nullptr, 0, 3);
-    EXPECT_EQ(thread.GetMessageCount(), 0u);
     int a = 1, b = 2;
-    EXPECT_EQ(thread.ZRPostMessage(10, &a, nullptr, 0), 0);
-    EXPECT_EQ(thread.ZRPostMessage(11, &b, nullptr, 7), 0);
-    EXPECT_EQ(thread.ZRPostMessage(12, nullptr, &a, 0), 0);
+    const CZRMessageT posted[3] = {{10, &a, nullptr, 0}, {11, &b, nullptr, 7}, {12, nullptr, &a, 0}};
+    for (const CZRMessageT& m : posted)
+        EXPECT_EQ(thread.ZRPostMessage(m.m_uID, m.m_pParam1, m.m_pParam2, m.m_uFlags), 0);
     EXPECT_EQ(thread.ZRPostMessage(13, nullptr, nullptr, 0), -1) << "a fourth message exceeds the bound of 3";
     EXPECT_EQ(thread.GetMessageCount(), 3u);
 
     thread.ThreadStart();  // ZRGetMessage waits only while the thread runs
     CZRMessageT msg;
-    ASSERT_EQ(thread.ZRGetMessage(msg, 10), 0);
-    EXPECT_EQ(msg.m_uID, 10u);
-    EXPECT_EQ(msg.m_pParam1, &a);
-    ASSERT_EQ(thread.ZRGetMessage(msg, 10), 0);
-    EXPECT_EQ(msg.m_uID, 11u);
-    EXPECT_EQ(msg.m_pParam1, &b);
-    EXPECT_EQ(msg.m_uFlags, 7u);
-    ASSERT_EQ(thread.ZRGetMessage(msg, 10), 0);
-    EXPECT_EQ(msg.m_uID, 12u);
-    EXPECT_EQ(msg.m_pParam2, &a);
+    for (const CZRMessageT& m : posted) {
+        ASSERT_EQ(thread.ZRGetMessage(msg, 10), 0);
+        EXPECT_EQ(Fields(msg), Fields(m));
+    }
     EXPECT_EQ(thread.GetMessageCount(), 0u);
-    thread.ThreadStop();
-}
-
-TEST(ZRThreadTest, GetMessageReturnsAfterItsTimeoutWhenNothingComes)
-{
-    CZRThread thread;
-    thread.ThreadStart();
-    CZRMessageT msg;
-    const auto t0 = Clock::now();
+    // An empty queue: -1 once the timeout has passed, not before and not much later.
+    const auto t0 = std::chrono::steady_clock::now();
     EXPECT_EQ(thread.ZRGetMessage(msg, 60), -1);
-    const auto waited = std::chrono::duration_cast<std::chrono::milliseconds>(Clock::now() - t0).count();
-    EXPECT_GE(waited, 50);
-    EXPECT_LT(waited, 2000);
-    thread.ThreadStop();
+    const auto waited = std::chrono::steady_clock::now() - t0;
+    EXPECT_GE(waited, std::chrono::milliseconds(50));
+    EXPECT_LT(waited, std::chrono::milliseconds(2000));
 }
 
 class CountingThread : public CZRThread {
 public:
-    std::atomic<int> loops{0};
-    std::atomic<int> cancelled{0};
+    std::atomic<int> loops{0}, cancelled{0};
+    std::atomic<bool> ended{false};
     ~CountingThread() override { ThreadStop(); }
     unsigned int OnThread() override
     {
-        while (IsRunning()) {
-            ++loops;
+        for (ended = false; IsRunning(); ++loops)
             ThreadSleep(5);
-        }
+        ended = true;
         return 0;
     }
     void OnMessageCancel(CZRMessageT&) override { ++cancelled; }
@@ -79,113 +69,87 @@ TEST(ZRThreadTest, StopJoinsTheBodyAndDropsWhatIsQueued)
     EXPECT_NE(thread.IsRunning(), 0);
     thread.ZRPostMessage(1, nullptr, nullptr, 0);
     thread.ZRPostMessage(2, nullptr, nullptr, 0);
-    while (thread.loops < 2)
-        std::this_thread::yield();
+    ASSERT_TRUE(WaitUntil([&] { return thread.loops >= 2; }));
     EXPECT_EQ(thread.ThreadStop(), 0);
     EXPECT_EQ(thread.IsRunning(), 0);
-    const int loopsAtStop = thread.loops;
-    std::this_thread::sleep_for(std::chrono::milliseconds(30));
-    EXPECT_EQ(thread.loops, loopsAtStop) << "the body must have ended when ThreadStop returned";
+    EXPECT_TRUE(thread.ended) << "the body has returned when ThreadStop returns";
     EXPECT_EQ(thread.cancelled, 2);
     EXPECT_EQ(thread.GetMessageCount(), 0u);
     EXPECT_EQ(thread.ThreadStop(), -1);
+    const int loops = thread.loops;
     EXPECT_EQ(thread.ThreadStart(), 0) << "a stopped thread can run again";
+    EXPECT_TRUE(WaitUntil([&] { return thread.loops > loops; }));
 }
 
 class Owner : public CZRObject {
 public:
-    std::mutex mtx;
-    std::vector<unsigned int> ids;
-    std::vector<std::thread::id> threads;
-    std::atomic<int> inside{0};
-    std::atomic<int> overlaps{0};
-    std::atomic<int> calls{0};
-    int delayMs = 0;
+    std::vector<std::pair<unsigned int, std::thread::id>> seen;  // id and thread of each call (one writer)
+    std::atomic<int> inside{0}, calls{0};
+    int delayMs = 0;                // work that each call simulates
+    std::shared_future<void> gate;  // when valid, each call waits for it
 
     int Handle(CZRMessageT* pMsg, unsigned int uID, unsigned int&)
     {
-        if (inside.fetch_add(1) != 0)
-            ++overlaps;
-        if (delayMs)
-            std::this_thread::sleep_for(std::chrono::milliseconds(delayMs));
-        {
-            std::lock_guard<std::mutex> lock(mtx);
-            ids.push_back(uID);
-            threads.push_back(std::this_thread::get_id());
-            EXPECT_EQ(pMsg->m_uID, uID);
-        }
+        ++inside;
+        if (gate.valid())
+            gate.wait();
+        std::this_thread::sleep_for(std::chrono::milliseconds(delayMs));
+        EXPECT_EQ(pMsg->m_uID, uID);
+        seen.emplace_back(uID, std::this_thread::get_id());
         --inside;
         ++calls;
         return 0;
     }
 };
 
-bool WaitFor(const std::function<bool()>& done, int timeoutMs = 5000)
-{
-    const auto deadline = Clock::now() + std::chrono::milliseconds(timeoutMs);
-    while (!done()) {
-        if (Clock::now() > deadline)
-            return false;
-        std::this_thread::sleep_for(std::chrono::milliseconds(1));
-    }
-    return true;
-}
-
-TEST(ZRThreadWorkerTest, HandlerCallsAreSerialisedOnTheWorkerThreadInOrder)
+TEST(ZRThreadWorkerTest, JobsRunInOrderOnTheWorkerThreadAndCountUntilTheirHandlersReturn)
 {
     Owner owner;
-    owner.delayMs = 2;
+    std::promise<void> open;
+    owner.gate = open.get_future().share();
     CZRThreadWorker worker(1, "TestWorker", 0, 32);
     ASSERT_EQ(worker.Attach(&owner, &Owner::Handle), 0);
     for (unsigned int id = 1; id <= 10; ++id)
         ASSERT_EQ(worker.PostWorkerMessage(&owner, id, nullptr), 0);
-    ASSERT_TRUE(WaitFor([&] { return owner.calls == 10; }));
-    EXPECT_TRUE(WaitFor([&] { return worker.GetOutstandingCount() == 0; }));
-    std::lock_guard<std::mutex> lock(owner.mtx);
-    for (unsigned int i = 0; i < 10; ++i)
-        EXPECT_EQ(owner.ids[i], i + 1);
-    for (const auto& t : owner.threads) {
-        EXPECT_EQ(t, owner.threads[0]);
-        EXPECT_NE(t, std::this_thread::get_id());
-    }
-    EXPECT_EQ(owner.overlaps, 0);
+    ASSERT_TRUE(WaitUntil([&] { return owner.inside == 1; }));
+    EXPECT_EQ(worker.GetMessageCount(), 9u) << "the first job is off the queue";
+    EXPECT_EQ(worker.GetOutstandingCount(), 10u) << "but outstanding while its handler runs";
+    open.set_value();
+    ASSERT_TRUE(WaitUntil([&] { return owner.calls == 10 && worker.GetOutstandingCount() == 0; }));
+    for (unsigned int i = 0; i < 10; ++i)  // all on one thread, so no two calls overlap
+        EXPECT_EQ(owner.seen[i], std::make_pair(i + 1, owner.seen[0].second));
+    EXPECT_NE(owner.seen[0].second, std::this_thread::get_id());
 }
 
-TEST(ZRThreadWorkerTest, OutstandingCountCoversAJobUntilItsHandlerReturns)
+TEST(ZRThreadWorkerTest, NoCallReachesAnOwnerAfterDetachOrDeletion)
 {
-    Owner owner;
-    owner.delayMs = 100;
+    // Each call takes 50 ms, so jobs are still queued when Detach comes.
+    Owner owner, sentinel, other;
+    owner.delayMs = other.delayMs = 50;
     CZRThreadWorker worker(1, "TestWorker", 0, 32);
     worker.Attach(&owner, &Owner::Handle);
-    worker.PostWorkerMessage(&owner, 1, nullptr);
-    EXPECT_EQ(worker.GetOutstandingCount(), 1u);
-    ASSERT_TRUE(WaitFor([&] { return owner.inside == 1; }));
-    EXPECT_EQ(worker.GetMessageCount(), 0u) << "taken off the queue";
-    EXPECT_EQ(worker.GetOutstandingCount(), 1u) << "but still outstanding while its handler runs";
-    ASSERT_TRUE(WaitFor([&] { return worker.GetOutstandingCount() == 0; }));
-    EXPECT_EQ(owner.calls, 1);
-}
+    worker.Attach(&sentinel, &Owner::Handle);
+    for (int i = 0; i < 10; ++i)
+        worker.PostWorkerMessage(&owner, 5, nullptr);
+    ASSERT_TRUE(WaitUntil([&] { return owner.inside == 1; }));
+    worker.Detach(&owner, &Owner::Handle);
+    EXPECT_EQ(owner.inside, 0) << "Detach waits for the call in progress";
+    const int callsAtDetach = owner.calls;
+    // Jobs run in order: once the sentinel's has run, the owner's queued jobs were passed over.
+    worker.PostWorkerMessage(&sentinel, 6, nullptr);
+    ASSERT_TRUE(WaitUntil([&] { return sentinel.calls == 1 && worker.GetOutstandingCount() == 0; }));
+    EXPECT_EQ(owner.calls, callsAtDetach);
 
-TEST(ZRThreadWorkerTest, NoCallReachesAnOwnerAfterDetachAndDeletion)
-{
-    Owner owner;
-    owner.delayMs = 150;  // long enough that the queue cannot drain before Detach, even under a sanitizer
+    // Deleted with jobs queued: the call in progress ends first, the rest never run.
     {
-        CZRThreadWorker worker(1, "TestWorker", 0, 32);
-        worker.Attach(&owner, &Owner::Handle);
+        CZRThreadWorker doomed(1, "TestWorker", 0, 32);
+        doomed.Attach(&other, &Owner::Handle);
         for (int i = 0; i < 10; ++i)
-            worker.PostWorkerMessage(&owner, 5, nullptr);
-        ASSERT_TRUE(WaitFor([&] { return owner.calls >= 1; }));
-        worker.Detach(&owner, &Owner::Handle);
-        const int callsAtDetach = owner.calls;
-        EXPECT_EQ(owner.inside, 0) << "Detach waits for the call in progress";
-        std::this_thread::sleep_for(std::chrono::milliseconds(200));
-        EXPECT_EQ(owner.calls, callsAtDetach);
-    }  // deleted with jobs still queued
-    const int callsAtDeletion = owner.calls;
-    std::this_thread::sleep_for(std::chrono::milliseconds(30));
-    EXPECT_EQ(owner.calls, callsAtDeletion);
-    EXPECT_LT(callsAtDeletion, 10);
+            doomed.PostWorkerMessage(&other, 7, nullptr);
+        ASSERT_TRUE(WaitUntil([&] { return other.inside == 1; }));
+    }
+    EXPECT_EQ(other.inside, 0);
+    EXPECT_LT(other.calls, 10);
 }
 
 TEST(ZRPacketTest, AcquireLaysOutThreePlanesWithPitches)
@@ -193,21 +157,17 @@ TEST(ZRPacketTest, AcquireLaysOutThreePlanesWithPitches)
     const unsigned int pitch[2] = {64, 40};
     CZRPacketPIC* pkt = CZRPacketPIC::Acquire(50, 30, ZR_PIC_FORMAT_YV12, pitch, 2);
     ASSERT_NE(pkt, nullptr);
-    EXPECT_EQ(pkt->m_uWidth, 50u);
-    EXPECT_EQ(pkt->m_uHeight, 30u);
-    EXPECT_EQ(pkt->m_uLines[0], 30u);
-    EXPECT_EQ(pkt->m_uLines[1], 15u);
-    EXPECT_EQ(pkt->m_uLines[2], 15u);
-    EXPECT_EQ(pkt->m_uPitch[0], 64u);
-    EXPECT_EQ(pkt->m_uPitch[1], 40u);
-    EXPECT_EQ(pkt->m_uPitch[2], 25u) << "a missing pitch defaults to the plane width";
+    EXPECT_EQ(pkt->GetPlaneCount(), 3);
+    EXPECT_EQ(std::make_pair(pkt->m_uWidth, pkt->m_uHeight), std::make_pair(50u, 30u));
+    const unsigned int lines[3] = {30, 15, 15}, pitches[3] = {64, 40, 25};  // a missing pitch: the plane width
+    for (int i = 0; i < 3; ++i) {
+        EXPECT_EQ(pkt->m_uLines[i], lines[i]) << i;
+        EXPECT_EQ(pkt->m_uPitch[i], pitches[i]) << i;
+    }
     EXPECT_EQ(pkt->GetLine(0, 1) - pkt->GetLine(0, 0), 64);
     EXPECT_EQ(pkt->GetLine(1, 14) - pkt->GetLine(1, 0), 14 * 40);
-    EXPECT_EQ(pkt->GetLine(0, 30), nullptr);
-    EXPECT_EQ(pkt->GetLine(3, 0), nullptr);
-    EXPECT_EQ(pkt->GetLine(0, -1), nullptr);
+    EXPECT_TRUE(!pkt->GetLine(0, 30) && !pkt->GetLine(3, 0) && !pkt->GetLine(0, -1)) << "no such line or plane";
     pkt->Release();
-
     const unsigned int tooShort[1] = {40};
     EXPECT_EQ(CZRPacketPIC::Acquire(50, 30, ZR_PIC_FORMAT_YV12, tooShort, 1), nullptr);
     EXPECT_EQ(CZRPacketPIC::Acquire(0, 30, ZR_PIC_FORMAT_YV12, nullptr, 0), nullptr);
@@ -223,14 +183,9 @@ TEST(ZRPacketTest, SetLineWritesRowsWithoutTouchingThePadding)
     for (size_t i = 0; i < rows.size(); ++i)
         rows[i] = static_cast<unsigned char>(i + 1);
     ASSERT_EQ(pkt->SetLine(0, 1, rows.data(), 6, 3), 0);
-    for (int y = 1; y < 4; ++y) {
-        const unsigned char* line = pkt->GetLine(0, y);
-        for (int x = 0; x < 6; ++x)
-            EXPECT_EQ(line[x], (y - 1) * 6 + x + 1);
-        EXPECT_EQ(line[6], 0) << "padding stays";
-        EXPECT_EQ(line[7], 0);
-    }
-    EXPECT_EQ(pkt->GetLine(0, 0)[0], 0);
+    for (int y = 0; y < 4; ++y)
+        for (int x = 0; x < 8; ++x)  // row 0 and the padding stay 0
+            EXPECT_EQ(pkt->GetLine(0, y)[x], y >= 1 && x < 6 ? (y - 1) * 6 + x + 1 : 0) << x << "," << y;
     EXPECT_EQ(pkt->SetLine(0, 2, rows.data(), 6, 3), -1) << "past the last line";
     EXPECT_EQ(pkt->SetLine(0, 0, rows.data(), 9, 1), -1) << "wider than the pitch";
     EXPECT_EQ(pkt->SetLine(3, 0, rows.data(), 1, 1), -1);
@@ -241,23 +196,19 @@ TEST(ZRFrameTest, CopiesAndAssignmentsShareOnePacket)
 {
     CZRPacketPIC* pkt = CZRPacketPIC::Acquire(4, 4, ZR_PIC_FORMAT_YV12, nullptr, 0);
     ASSERT_NE(pkt, nullptr);
-    {
-        CZRFrame a;
-        EXPECT_EQ(a.GetPicture(), nullptr);
-        a.SetPicture(pkt);
-        pkt->Release();  // the frame's reference keeps it alive
-        CZRFrame b(a);
-        CZRFrame c;
-        c = b;
-        EXPECT_EQ(b.GetPicture(), pkt);
-        EXPECT_EQ(c.GetPicture(), pkt);
-        c = c;  // self-assignment keeps the packet
-        EXPECT_EQ(c.GetPicture(), pkt);
-        a.SetPicture(nullptr);
-        EXPECT_EQ(a.GetPicture(), nullptr);
-        pkt->GetLine(0, 0)[0] = 77;  // still alive through b and c (AddressSanitizer checks the rest)
-        EXPECT_EQ(c.GetPicture()->GetLine(0, 0)[0], 77);
-    }
+    CZRFrame a;
+    EXPECT_EQ(a.GetPicture(), nullptr);
+    a.SetPicture(pkt);
+    pkt->Release();  // the frame's reference keeps it alive
+    CZRFrame b(a), c;
+    c = b;
+    c = *&c;  // self-assignment keeps the packet
+    EXPECT_EQ(b.GetPicture(), pkt);
+    EXPECT_EQ(c.GetPicture(), pkt);
+    a.SetPicture(nullptr);
+    EXPECT_EQ(a.GetPicture(), nullptr);
+    pkt->GetLine(0, 0)[0] = 77;  // still alive through b and c (AddressSanitizer checks the rest)
+    EXPECT_EQ(c.GetPicture()->GetLine(0, 0)[0], 77);
 }
 
 }  // namespace

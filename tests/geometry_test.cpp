@@ -1,371 +1,468 @@
-// Install mode, panorama tables and point conversion.
+// Install mode, panorama tables, point conversion, sub-view records, tables and outlines.
 #include <cmath>
+#include <cstdint>
 #include <map>
-#include <random>
+#include <utility>
+#include <vector>
 
 #include <gtest/gtest.h>
 
-#include "ZRFishEye.h"
+#include "ZRFishEyeEngine.h"
 #include "geometry/GroundPanoramaTable.h"
 #include "geometry/LensGeometry.h"
 #include "geometry/PointMap.h"
+#include "geometry/SubViewOutline.h"
 #include "geometry/WallPanoramaTable.h"
+#include "normal/GroundNormalTable.h"
+#include "normal/NormalViewClamp.h"
+#include "normal/WallNormalTable.h"
 
 namespace {
 
 using P = tag_ZR_FE_POINT_S;
+using Pair = std::pair<int, int>;
+using FPair = std::pair<float, float>;
+using zrfe::Engine;
+constexpr auto kCeiling = ZR_FE_INSTALL_CEILING;
+constexpr auto kGround = ZR_FE_INSTALL_GROUND;
+constexpr auto kWall = ZR_FE_INSTALL_WALL;
 
-CZRFishEyeDewarper* MakeDewarper(ENUM_ZR_FE_INSTALL_MODE_E mode, int r,
-                                 ENUM_ZR_FE_VIEW_TYPE_E view = ZR_FE_VIEW_PANORAMA)
+// Digests of whole tables: 64-bit FNV-1a over the raw float bytes of the x table, then
+// the y table; for an outline, over nX and nY (16 bits each) of every point, then of the
+// centre. Recorded from the version whose tests compared every entry with the per-entry
+// formula, with the inputs used below.
+constexpr uint64_t kCeiling1000 = 0xf2dce154905684eeull;
+constexpr uint64_t kFloor333 = 0xbef1e54ef4cee5a8ull;
+constexpr uint64_t kWall64 = 0xa4ba6a1b5bde9bf6ull;
+constexpr uint64_t kWall1024 = 0xe0cc2670b8eecd76ull;
+constexpr uint64_t kGroundSubDefault = 0x72be057346b5ee4cull;  // 96 x 64, R 500, ceiling
+constexpr uint64_t kGroundSubAimed = 0xa88138960da54714ull;    // Y 40, Z 37, zoom 2.625, floor
+constexpr uint64_t kWallSub = 0xef9e2eb11957e4a9ull;           // 72 x 40, R 300, partly off the picture
+constexpr uint64_t kOutline = 0xb5e8807ea55dc67bull;           // 640 x 360, Y 40, Z 37, r = R = 1000
+
+uint64_t Fnv(const void* data, size_t n, uint64_t h = 14695981039346656037ull)
 {
-    return new CZRFishEyeDewarper(mode, r, view, r, 640, 360, 0);
+    for (size_t i = 0; i < n; ++i)
+        h = (h ^ static_cast<const unsigned char*>(data)[i]) * 1099511628211ull;
+    return h;
 }
 
-// One ground entry exactly as written, with nothing hoisted out of the loops.
-void LiteralGroundEntry(unsigned int r, int i, int j, float& X, float& Y)
+uint64_t Digest(const cv::Mat& x, const cv::Mat& y)
 {
-    const int H = zrfe::GroundPanoramaHeight(r, 0);
-    const int W = zrfe::GroundPanoramaWidth(r);
-    const float rho = static_cast<float>(H - i);
-    const float theta =
-        static_cast<float>(static_cast<double>(static_cast<float>(j) / static_cast<float>(W)) * 3.141592653589793 * 2);
-    const float c = static_cast<float>(r);
-    volatile float st = sinf(theta), ct = cosf(theta);  // volatile: no fused multiply-add here either
-    volatile float a = st * rho;
-    volatile float b = ct * rho;
-    X = a + c;
-    Y = c - b;
+    uint64_t h = Fnv(nullptr, 0);
+    for (const cv::Mat* m : {&x, &y})
+        for (int r = 0; r < m->rows; ++r)
+            h = Fnv(m->ptr<float>(r), static_cast<size_t>(m->cols) * sizeof(float), h);
+    return h;
 }
 
-TEST(GroundPanoramaTableTest, SizesFollowTheRadius)
+uint64_t Digest(const tag_ZR_FE_POINT_SET_S& s)
 {
-    EXPECT_EQ(zrfe::GroundPanoramaHeight(1000, 0), 1000);
-    EXPECT_EQ(zrfe::GroundPanoramaWidth(1000), 6280);  // 6283.18... rounded down to a multiple of 8
-    EXPECT_EQ(zrfe::GroundPanoramaHeight(500, 0), 496);
-    EXPECT_EQ(zrfe::GroundPanoramaWidth(500), 3136);   // 3141.59...
-    EXPECT_EQ(zrfe::GroundPanoramaHeight(7, 0), 0);
+    std::vector<P> v = s.vecPoints;  // two 16-bit fields each, nX first
+    v.push_back(s.stCenter);
+    return Fnv(v.data(), v.size() * sizeof(P));
+}
+
+Pair XY(const P& p) { return {p.nX, p.nY}; }
+
+// A table entry as the point it names.
+P Entry(const cv::Mat& x, const cv::Mat& y, int row, int col)
+{
+    return {zrfe::TruncToPoint16(x.at<float>(row, col)), zrfe::TruncToPoint16(y.at<float>(row, col))};
+}
+
+std::vector<unsigned int> Window(const tag_ZR_FE_WALL_VIEW_S& w)
+{
+    return {w.uStartX, w.uStartY, w.uWidth, w.uHeight, w.uValidWidth, w.uValidHeight};
+}
+const std::vector<unsigned int> kWindow1000{125, 425, 2000, 1400, 2000, 2000};  // r = 1000, s = 1125
+
+// A sub view's factory record: angles 0, zoom 1.25, fields of view 1.57 x 0.785, level 10.
+const tag_ZR_FE_NORMAL_VIEW_S kDefaults{0, 0, 0, 1.25f, 1.25f, 0, 0, 1.57f, 0.785f, 10};
+
+tag_ZR_FE_NORMAL_VIEW_S Record(const Engine& e, unsigned int i)
+{
+    tag_ZR_FE_NORMAL_VIEW_S v{};
+    e.GetNormalParam(v, i);
+    return v;
+}
+
+TEST(PanoramaTableTest, SizesNamedEntriesHalfTurnWindowAndWholeTables)
+{
+    EXPECT_EQ(Pair(zrfe::GroundPanoramaWidth(1000), zrfe::GroundPanoramaHeight(1000, 0)), Pair(6280, 1000));
+    EXPECT_EQ(Pair(zrfe::GroundPanoramaWidth(500), zrfe::GroundPanoramaHeight(500, 0)), Pair(3136, 496));
     cv::Mat x, y;
-    zrfe::BuildGroundPanoramaTable(7, 0, ZR_FE_INSTALL_CEILING, x, y);
-    EXPECT_TRUE(x.empty());
-    EXPECT_TRUE(y.empty());
-}
-
-TEST(GroundPanoramaTableTest, CeilingTableAtRadius1000HasTheNamedEntriesAndMatchesTheLiteralFormula)
-{
-    cv::Mat x, y;
-    zrfe::BuildGroundPanoramaTable(1000, 0, ZR_FE_INSTALL_CEILING, x, y);
-    ASSERT_EQ(x.rows, 1000);
-    ASSERT_EQ(x.cols, 6280);
-    // Column 0 looks up from the centre: row 0 on the ring of radius 1000, row 999 on the ring of radius 1.
-    EXPECT_FLOAT_EQ(x.at<float>(0, 0), 1000.0f);
-    EXPECT_FLOAT_EQ(y.at<float>(0, 0), 0.0f);
-    EXPECT_FLOAT_EQ(x.at<float>(999, 0), 1000.0f);
-    EXPECT_FLOAT_EQ(y.at<float>(999, 0), 999.0f);
-    // A quarter turn clockwise: 3 o'clock on the rim.
-    EXPECT_NEAR(x.at<float>(0, 1570), 2000.0f, 1e-2);
-    EXPECT_NEAR(y.at<float>(0, 1570), 1000.0f, 1e-2);
-
-    // The per-column sines and cosines must give the same bits as the per-entry formula.
-    std::mt19937 rng(7);
-    for (int n = 0; n < 20000; ++n) {
-        const int i = static_cast<int>(rng() % 1000), j = static_cast<int>(rng() % 6280);
-        float X, Y;
-        LiteralGroundEntry(1000, i, j, X, Y);
-        ASSERT_EQ(x.at<float>(i, j), X) << "row " << i << " column " << j;
-        ASSERT_EQ(y.at<float>(i, j), Y) << "row " << i << " column " << j;
+    zrfe::BuildGroundPanoramaTable(7, 0, kCeiling, x, y);
+    EXPECT_TRUE(x.empty() && y.empty()) << "r = 7: height 0";
+    zrfe::BuildGroundPanoramaTable(1000, 0, kCeiling, x, y);
+    ASSERT_EQ(x.size(), cv::Size(6280, 1000));
+    // Column 0 looks up from the centre: row 0 on the ring of radius 1000, row 999 on radius 1;
+    // a quarter turn clockwise is 3 o'clock on the rim.
+    EXPECT_EQ(FPair(x.at<float>(0, 0), y.at<float>(0, 0)), FPair(1000, 0));
+    EXPECT_EQ(FPair(x.at<float>(999, 0), y.at<float>(999, 0)), FPair(1000, 999));
+    EXPECT_LT(std::hypot(x.at<float>(0, 1570) - 2000, y.at<float>(0, 1570) - 1000), 1e-2);
+    EXPECT_EQ(Digest(x, y), kCeiling1000);
+    cv::Mat fx(328, 2088, CV_32FC1, cv::Scalar(7)), fy = fx.clone();  // reused, holding other values
+    zrfe::BuildGroundPanoramaTable(333, 0, kGround, fx, fy);
+    EXPECT_EQ(Digest(fx, fy), kFloor333);
+    for (unsigned int r : {64u, 333u}) {  // the floor table is the ceiling table turned by a half turn
+        zrfe::BuildGroundPanoramaTable(r, 0, kCeiling, x, y);
+        zrfe::BuildGroundPanoramaTable(r, 0, kGround, fx, fy);
+        cv::flip(x, x, -1);
+        cv::flip(y, y, -1);
+        EXPECT_EQ(cv::norm(x, fx, cv::NORM_INF) + cv::norm(y, fy, cv::NORM_INF), 0.0) << "r = " << r;
     }
+
+    EXPECT_EQ(Window(zrfe::ComputeWallWindow(1000, 1125)), kWindow1000);
+    EXPECT_EQ(zrfe::ComputeWallWindow(1024, 1152).uHeight, 1432u) << "2048 * 0.7 = 1433.6, truncated, down to 8";
+    x = cv::Mat(144, 144, CV_32FC1, cv::Scalar(-3));  // reused: entries left 0 are cleared
+    y = x.clone();
+    zrfe::BuildWallPanoramaTable(zrfe::HalfSizeFor(kWall, 64), x, y);
+    EXPECT_EQ(Digest(x, y), kWall64);
+    EXPECT_EQ(XY(Entry(x, y, 72, 72)), Pair(72, 72)) << "the centre looks along the axis";
+    zrfe::BuildWallPanoramaTable(zrfe::HalfSizeFor(kWall, 1024), x, y);
+    EXPECT_EQ(Digest(x, y), kWall1024);
 }
 
-TEST(GroundPanoramaTableTest, FloorTableIsTheCeilingTableTurnedByAHalfTurn)
+TEST(InstallModeTest, RefusedValuesKeepTheStateForceResetsTheAngleAndTheWallRowIsBounded)
 {
-    for (unsigned int r : {64u, 333u}) {
-        cv::Mat cx, cy, fx, fy;
-        zrfe::BuildGroundPanoramaTable(r, 0, ZR_FE_INSTALL_CEILING, cx, cy);
-        zrfe::BuildGroundPanoramaTable(r, 0, ZR_FE_INSTALL_GROUND, fx, fy);
-        ASSERT_EQ(cx.size(), fx.size());
-        cv::Mat turnedX, turnedY;
-        cv::flip(cx, turnedX, -1);
-        cv::flip(cy, turnedY, -1);
-        EXPECT_EQ(cv::norm(turnedX, fx, cv::NORM_INF), 0.0) << "r = " << r;
-        EXPECT_EQ(cv::norm(turnedY, fy, cv::NORM_INF), 0.0) << "r = " << r;
-    }
-}
+    Engine e(kCeiling, 512, ZR_FE_VIEW_PANORAMA, 512, 64, 48);
+    EXPECT_EQ(e.SetInstallMode(static_cast<ENUM_ZR_FE_INSTALL_MODE_E>(3), 512) + e.SetWallStarty(10) +
+                  e.SetInstallMode(static_cast<ENUM_ZR_FE_INSTALL_MODE_E>(-1), 512) +
+                  e.SetMainViewType(static_cast<ENUM_ZR_FE_VIEW_TYPE_E>(3)) +
+                  e.SetMainViewType(static_cast<ENUM_ZR_FE_VIEW_TYPE_E>(-2)),
+              -5);
+    EXPECT_TRUE(e.GetInstallMode() == kCeiling && e.GetMainViewType() == ZR_FE_VIEW_PANORAMA);
+    EXPECT_EQ(e.SetGroundAngle(725), 0);
+    const tag_ZR_FE_GROUND_VIEW_S g = e.GetGroundParam();
+    EXPECT_EQ((std::vector<unsigned int>{g.uRadius, g.uRadiusCut, g.uAngle}), (std::vector<unsigned int>{512, 0, 5}));
+    EXPECT_EQ(e.SetInstallMode(kCeiling, 512, false), 0);
+    EXPECT_EQ(e.GetGroundParam().uAngle, 5u) << "nothing changed, no force: no rebuild";
+    EXPECT_EQ(e.SetInstallMode(kCeiling, 512, true), 0);
+    EXPECT_EQ(e.GetGroundParam().uAngle, 0u) << "a forced rebuild resets the angle";
 
-// One wall entry exactly as written.
-void LiteralWallEntry(unsigned int s, int x, int y, float& X, float& Y, bool& stored)
-{
-    const int n = 2 * static_cast<int>(s);
-    auto grid = [&](int k) {
-        const float q = static_cast<float>(k) / static_cast<float>(n - 1) - 0.5f;
-        return static_cast<float>(static_cast<double>(q) * 3.141592653589793);
-    };
-    const float lambda = grid(x), phi = grid(y);
-    const float f = static_cast<float>(s + s) / static_cast<float>(3.141592653589793);
-    volatile float cphi = cosf(phi);
-    volatile float dz = cosf(lambda) * cphi;
-    volatile float dx = sinf(lambda) * cphi;
-    volatile float dy = sinf(phi);
-    volatile float dyy = dy * dy, dxx = dx * dx;
-    volatile float nrm = sqrtf(dyy + dxx);
-    volatile float theta = atan2f(nrm, dz);
-    volatile float rho = theta * f;
-    volatile float alpha = atan2f(dy, dx);
-    volatile float cx = cosf(alpha) * rho, sy = sinf(alpha) * rho;
-    X = cx + static_cast<float>(s);
-    Y = sy + static_cast<float>(s);
-    const float edge = static_cast<float>(n);
-    stored = X >= 0 && X < edge && Y >= 0 && Y < edge;
-}
+    Engine wall(kWall, 1000, ZR_FE_VIEW_PANORAMA, 1000, 64, 48);
+    EXPECT_EQ(Window(wall.GetWallParam()), kWindow1000);
+    EXPECT_EQ(wall.SetGroundAngle(10), -1);
+    auto startY = [&](unsigned int y) { return wall.SetWallStarty(y) == 0 ? wall.GetWallParam().uStartY : 0u; };
+    EXPECT_EQ(startY(0), 125u);     // low = (2250 - 2000) / 2
+    EXPECT_EQ(startY(5000), 725u);  // high = 2000 - 1400 + 125
+    EXPECT_EQ(startY(300), 300u);
+    EXPECT_EQ(wall.ResetMainView(), 0);
+    EXPECT_EQ(wall.GetWallParam().uStartY, 425u);
+    EXPECT_EQ(startY(300), 300u);
+    EXPECT_EQ(wall.SetInstallMode(kGround, 512), 0);
+    EXPECT_EQ(wall.GetWallParam().uStartY, 300u) << "the window keeps its values in the ground family";
+    EXPECT_EQ(wall.ResetMainView(), -1);
 
-TEST(WallPanoramaTableTest, WindowIsCentredAndSizedFromTheRadius)
-{
-    tag_ZR_FE_WALL_VIEW_S w = zrfe::ComputeWallWindow(1000, 1125);
-    EXPECT_EQ(w.uValidWidth, 2000u);
-    EXPECT_EQ(w.uValidHeight, 2000u);
-    EXPECT_EQ(w.uWidth, 2000u);
-    EXPECT_EQ(w.uHeight, 1400u);
-    EXPECT_EQ(w.uStartX, 125u);
-    EXPECT_EQ(w.uStartY, 425u);
-    w = zrfe::ComputeWallWindow(1024, 1152);
-    EXPECT_EQ(w.uHeight, 1432u) << "2048 * 0.7 = 1433.6, truncated, then down to a multiple of 8";
-}
-
-TEST(WallPanoramaTableTest, EntriesMatchTheLiteralFormulaAndStayOnTheImage)
-{
-    const unsigned int s = 72;  // r = 64
-    cv::Mat x, y;
-    zrfe::BuildWallPanoramaTable(s, x, y);
-    ASSERT_EQ(x.rows, 144);
-    ASSERT_EQ(x.cols, 144);
-    for (int row = 0; row < x.rows; ++row)
-        for (int col = 0; col < x.cols; ++col) {
-            float X, Y;
-            bool stored;
-            LiteralWallEntry(s, col, row, X, Y, stored);
-            const float gotX = x.at<float>(row, col), gotY = y.at<float>(row, col);
-            ASSERT_EQ(gotX, stored ? X : 0.0f) << "row " << row << " column " << col;
-            ASSERT_EQ(gotY, stored ? Y : 0.0f) << "row " << row << " column " << col;
-            if (stored)  // within distance s of the centre, up to rounding
-                ASSERT_LE(std::hypot(gotX - 72.0f, gotY - 72.0f), 72.0f + 1e-3f);
+    // Tiny radii and a refused mode give defined results.
+    for (int mode = 0; mode < 3; ++mode)
+        for (int r : {0, 1, 7, 31, 55}) {
+            Engine t(static_cast<ENUM_ZR_FE_INSTALL_MODE_E>(mode), r, ZR_FE_VIEW_PANORAMA, r, 64, 48);
+            P out{9, 9};
+            t.GetOriginalPoint(P{0, 0}, out);
+            t.GetPanoramaPoint(P{0, 0}, out);
+            t.SetWallStarty(3);
+            t.SetGroundAngle(3);
+            t.SetSubViewNum(2);
+            EXPECT_EQ(t.ResetMainView(), mode == 2 ? 0 : -1) << "mode " << mode << " r " << r;
         }
-    // The centre looks along the axis; row 0 samples the top of the 90-degree circle.
-    EXPECT_NEAR(x.at<float>(72, 72), 72.0f, 1.0f);
-    EXPECT_NEAR(y.at<float>(72, 72), 72.0f, 1.0f);
-    for (int col = 1; col < 143; ++col) {
-        EXPECT_NEAR(x.at<float>(0, col), 72.0f, 1e-3f);
-        EXPECT_NEAR(y.at<float>(0, col), 0.0f, 1e-3f);
-    }
+    Engine refused(static_cast<ENUM_ZR_FE_INSTALL_MODE_E>(5), 512, ZR_FE_VIEW_PANORAMA, 512, 64, 48);
+    P out{9, 9};
+    EXPECT_EQ(refused.GetOriginalPoint(P{0, 0}, out) + refused.GetPanoramaPoint(P{512, 0}, out), -2) << "no table";
+    EXPECT_EQ(refused.SetInstallMode(kCeiling, 512) + refused.GetOriginalPoint(P{0, 0}, out), 0);
 }
 
-TEST(InstallModeTest, SettersRefuseWhatTheModeCannotTakeAndKeepTheirState)
+TEST(PointMapTest, AnswersExactlyAsAPlainOrderedMapOfFirstTablePixels)
 {
-    std::unique_ptr<CZRFishEyeDewarper> d(MakeDewarper(ZR_FE_INSTALL_CEILING, 512));
-    EXPECT_EQ(d->SetInstallMode(static_cast<ENUM_ZR_FE_INSTALL_MODE_E>(3), 512), -1);
-    EXPECT_EQ(d->SetInstallMode(static_cast<ENUM_ZR_FE_INSTALL_MODE_E>(-1), 512), -1);
-    EXPECT_EQ(d->GetInstallMode(), ZR_FE_INSTALL_CEILING);
-    EXPECT_EQ(d->SetWallStarty(10), -1);
-    EXPECT_EQ(d->SetGroundAngle(725), 0);
-    EXPECT_EQ(d->GetGroundParam().uAngle, 5u);
-    EXPECT_EQ(d->GetGroundParam().uRadius, 512u);
-    EXPECT_EQ(d->GetGroundParam().uRadiusCut, 0u);
-
-    // Nothing changed and no force: the angle survives. With force: rebuilt, angle back to 0.
-    EXPECT_EQ(d->SetInstallMode(ZR_FE_INSTALL_CEILING, 512, false), 0);
-    EXPECT_EQ(d->GetGroundParam().uAngle, 5u);
-    EXPECT_EQ(d->SetInstallMode(ZR_FE_INSTALL_CEILING, 512, true), 0);
-    EXPECT_EQ(d->GetGroundParam().uAngle, 0u);
-
-    EXPECT_EQ(d->SetMainViewType(static_cast<ENUM_ZR_FE_VIEW_TYPE_E>(3)), -1);
-    EXPECT_EQ(d->SetMainViewType(static_cast<ENUM_ZR_FE_VIEW_TYPE_E>(-2)), -1);
-    EXPECT_EQ(d->GetMainViewType(), ZR_FE_VIEW_PANORAMA);
-}
-
-TEST(InstallModeTest, WallWindowStartRowIsHeldWithinTheValidBand)
-{
-    std::unique_ptr<CZRFishEyeDewarper> d(MakeDewarper(ZR_FE_INSTALL_WALL, 1000));
-    tag_ZR_FE_WALL_VIEW_S w = d->GetWallParam();
-    EXPECT_EQ(w.uStartX, 125u);
-    EXPECT_EQ(w.uStartY, 425u);
-    EXPECT_EQ(d->SetGroundAngle(10), -1);
-    EXPECT_EQ(d->SetWallStarty(0), 0);
-    EXPECT_EQ(d->GetWallParam().uStartY, 125u);  // low = (2250 - 2000) / 2
-    EXPECT_EQ(d->SetWallStarty(5000), 0);
-    EXPECT_EQ(d->GetWallParam().uStartY, 725u);  // high = 2000 - 1400 + 125
-    EXPECT_EQ(d->SetWallStarty(300), 0);
-    EXPECT_EQ(d->GetWallParam().uStartY, 300u);
-    EXPECT_EQ(d->ResetMainView(), 0);
-    EXPECT_EQ(d->GetWallParam().uStartY, 425u);
-
-    // The ground parameters keep their last values while the mode is wall, and vice versa.
-    EXPECT_EQ(d->SetInstallMode(ZR_FE_INSTALL_GROUND, 512), 0);
-    EXPECT_EQ(d->GetWallParam().uStartY, 425u);
-    EXPECT_EQ(d->ResetMainView(), -1);
-}
-
-TEST(PointMapTest, DenseGridAnswersExactlyAsTheLiteralOrderedMap)
-{
-    auto literal = [](const cv::Mat& x, const cv::Mat& y) {
-        std::map<P, P, ZRPointLess> m;
+    auto compare = [](const cv::Mat& x, const cv::Mat& y, const char* what) {
+        std::map<P, P, ZRPointLess> plain;  // emplace keeps the first table pixel in row-major order
         for (int r = 0; r < x.rows; ++r)
-            for (int c = 0; c < x.cols; ++c) {
-                const P key{zrfe::TruncToPoint16(x.at<float>(r, c)), zrfe::TruncToPoint16(y.at<float>(r, c))};
-                if (!m.count(key))
-                    m[key] = P{static_cast<unsigned short>(c), static_cast<unsigned short>(r)};
-            }
-        return m;
-    };
-    auto compare = [&](const cv::Mat& x, const cv::Mat& y, const char* what) {
+            for (int c = 0; c < x.cols; ++c)
+                plain.emplace(Entry(x, y, r, c), P{static_cast<unsigned short>(c), static_cast<unsigned short>(r)});
         ZRPointMap fast;
         fast.Build(x, y);
-        const auto slow = literal(x, y);
-        EXPECT_EQ(fast.Size(), slow.size()) << what;
-        // Every key of the literal map, and every pixel of a window around the keys, answers alike.
+        EXPECT_EQ(fast.Size(), plain.size()) << what;
         for (int ky = -3; ky < 300; ++ky)
-            for (int kx = -3; kx < 300; ++kx) {
+            for (int kx = -3; kx < 300; ++kx) {  // every key, and every pixel of a window around them
                 const P key{static_cast<unsigned short>(kx), static_cast<unsigned short>(ky)};
                 P got{1, 1};
                 const bool found = fast.Find(key, got);
-                auto it = slow.find(key);
-                ASSERT_EQ(found, it != slow.end()) << what << " key " << kx << "," << ky;
-                if (found) {
-                    ASSERT_EQ(got.nX, it->second.nX) << what << " key " << kx << "," << ky;
-                    ASSERT_EQ(got.nY, it->second.nY) << what << " key " << kx << "," << ky;
-                }
+                auto it = plain.find(key);
+                ASSERT_EQ(found, it != plain.end()) << what << " key " << kx << "," << ky;
+                ASSERT_EQ(XY(got), found ? XY(it->second) : Pair(1, 1)) << what << " key " << kx << "," << ky;
             }
     };
-    for (unsigned int r : {16u, 64u, 131u}) {
-        cv::Mat x, y;
-        zrfe::BuildGroundPanoramaTable(r, 0, ZR_FE_INSTALL_CEILING, x, y);
-        compare(x, y, "ceiling");
-        zrfe::BuildGroundPanoramaTable(r, 0, ZR_FE_INSTALL_GROUND, x, y);
-        compare(x, y, "floor");
-        zrfe::BuildWallPanoramaTable(zrfe::HalfSizeFor(ZR_FE_INSTALL_WALL, r), x, y);
-        compare(x, y, "wall");
-    }
-    // Keys spread over the whole 16-bit plane (negative and huge values) take the ordered map.
-    cv::Mat x(40, 40, CV_32FC1), y(40, 40, CV_32FC1);
-    cv::RNG rng(3);
-    rng.fill(x, cv::RNG::UNIFORM, -70000.0, 70000.0);
-    rng.fill(y, cv::RNG::UNIFORM, -10.0, 250.0);
-    x.at<float>(0, 0) = std::nanf("");
-    x.at<float>(0, 1) = 5.0f;
-    y.at<float>(0, 1) = 5.0f;
-    compare(x, y, "spread");
+    cv::Mat x, y;
+    for (unsigned int r : {16u, 64u, 131u})
+        for (int mode : {kGround, kCeiling, kWall}) {
+            if (mode == kWall)
+                zrfe::BuildWallPanoramaTable(zrfe::HalfSizeFor(kWall, r), x, y);
+            else
+                zrfe::BuildGroundPanoramaTable(r, 0, mode, x, y);
+            compare(x, y, mode == kWall ? "wall" : mode == kGround ? "floor" : "ceiling");
+        }
+    // Keys spread over the whole 16-bit plane (negative, huge, NaN) take the ordered map.
+    cv::Mat sx(40, 40, CV_32FC1), sy(40, 40, CV_32FC1);
+    cv::randu(sx, -70000.0, 70000.0);
+    cv::randu(sy, -10.0, 250.0);
+    sx.at<float>(0, 0) = std::nanf("");
+    sx.at<float>(0, 1) = sy.at<float>(0, 1) = 5.0f;
+    compare(sx, sy, "spread");
 }
 
-TEST(PointConversionTest, CeilingConversionsAtRadius1000)
+TEST(PointConversionTest, ConversionsFollowTheGroundAngleAndTheWallWindow)
 {
-    std::unique_ptr<CZRFishEyeDewarper> d(MakeDewarper(ZR_FE_INSTALL_CEILING, 1000));
+    Engine e(kCeiling, 1000, ZR_FE_VIEW_PANORAMA, 1000, 64, 48);
     P out{7, 7};
-    ASSERT_EQ(d->GetOriginalPoint(P{0, 0}, out), 0);
-    EXPECT_EQ(out.nX, 1000);
-    EXPECT_EQ(out.nY, 0);
-    ASSERT_EQ(d->GetOriginalPoint(P{0, 999}, out), 0);
-    EXPECT_EQ(out.nX, 1000);
-    EXPECT_EQ(out.nY, 999);
-    out = {7, 7};
-    EXPECT_EQ(d->GetOriginalPoint(P{0, 1000}, out), -1) << "row beyond the table";
-    EXPECT_EQ(out.nX, 7);
-    EXPECT_EQ(d->GetOriginalPoint(P{6280, 0}, out), 0) << "columns wrap around the table";
-
-    // The first table pixel sampling (1000, 0) is column 0, row 0; the circle's corner has none.
-    ASSERT_EQ(d->GetPanoramaPoint(P{1000, 0}, out), 0);
-    EXPECT_EQ(out.nX, 0);
-    EXPECT_EQ(out.nY, 0);
-    out = {7, 7};
-    EXPECT_EQ(d->GetPanoramaPoint(P{0, 0}, out), -1);
-    EXPECT_EQ(out.nX, 7);
-
-    // Angle 90: the display turns left by 1570 columns, so displayed column 0 reads table column 1570.
-    ASSERT_EQ(d->SetGroundAngle(90), 0);
-    ASSERT_EQ(d->GetOriginalPoint(P{0, 0}, out), 0);
-    EXPECT_EQ(out.nX, 2000) << "rim at 3 o'clock: sinf of the quarter turn rounds to 1";
-    EXPECT_EQ(out.nY, 1000);
-    ASSERT_EQ(d->GetPanoramaPoint(P{1000, 0}, out), 0);
-    EXPECT_EQ(out.nX, 6280 - 1570);
-
-    // Input and output may be one object.
-    P same{0, 999};
-    ASSERT_EQ(d->SetGroundAngle(0), 0);
-    ASSERT_EQ(d->GetOriginalPoint(same, same), 0);
-    EXPECT_EQ(same.nX, 1000);
-    EXPECT_EQ(same.nY, 999);
-
-    // Only the panorama view converts.
+    EXPECT_EQ(e.GetOriginalPoint(P{0, 1000}, out), -1) << "row beyond the table";
+    EXPECT_EQ(e.GetPanoramaPoint(P{0, 0}, out), -1) << "the corner lies outside the circle";
+    EXPECT_EQ(XY(out), Pair(7, 7));
+    EXPECT_EQ(e.GetOriginalPoint(P{6280, 0}, out), 0) << "columns wrap around the table";
+    EXPECT_EQ(XY(out), Pair(1000, 0));
+    EXPECT_EQ(e.GetPanoramaPoint(P{1000, 0}, out), 0);
+    EXPECT_EQ(XY(out), Pair(0, 0)) << "the first table pixel sampling (1000, 0)";
+    EXPECT_EQ(e.SetGroundAngle(90) + e.GetOriginalPoint(P{0, 0}, out), 0);  // the display turns left by 1570
+    EXPECT_EQ(XY(out), Pair(2000, 1000)) << "rim at 3 o'clock";
+    EXPECT_EQ(e.GetPanoramaPoint(P{1000, 0}, out), 0);
+    EXPECT_EQ(XY(out), Pair(6280 - 1570, 0));
+    P same{0, 999};  // input and output may be one object
+    EXPECT_EQ(e.SetGroundAngle(0) + e.GetOriginalPoint(same, same), 0);
+    EXPECT_EQ(XY(same), Pair(1000, 999));
     for (ENUM_ZR_FE_VIEW_TYPE_E t : {ZR_FE_VIEW_ORIGINAL, ZR_FE_VIEW_DOUBLE_PANORAMA}) {
-        ASSERT_EQ(d->SetMainViewType(t), 0);
-        out = {7, 7};
-        EXPECT_EQ(d->GetOriginalPoint(P{0, 0}, out), -1);
-        EXPECT_EQ(d->GetPanoramaPoint(P{1000, 0}, out), -1);
-        EXPECT_EQ(out.nX, 7);
-        EXPECT_EQ(out.nY, 7);
+        EXPECT_EQ(e.SetMainViewType(t), 0);
+        EXPECT_EQ(e.GetOriginalPoint(P{0, 0}, same) + e.GetPanoramaPoint(P{1000, 0}, same), -2) << t;
+        EXPECT_EQ(XY(same), Pair(1000, 999)) << "untouched";
     }
-}
-
-TEST(PointConversionTest, ConversionShiftKeepsItsOwnFloatFormula)
-{
-    // W = 840 (r = 134) with angle 27: W * 27 / 360 is 63 exactly, but the float
-    // quotient 840 / 360 makes the conversions shift by 62.
-    std::unique_ptr<CZRFishEyeDewarper> d(MakeDewarper(ZR_FE_INSTALL_CEILING, 134));
-    ASSERT_EQ(zrfe::GroundPanoramaWidth(134), 840);
-    ASSERT_EQ(d->SetGroundAngle(27), 0);
-    const int k1 = zrfe::TruncToInt32(27.0f * (840.0f / -360.0f));
-    const int k2 = zrfe::TruncToInt32(27.0f * (840.0f / 360.0f));
-    EXPECT_EQ(k1, -62);
-    EXPECT_EQ(k2, 62);
+    // W = 840 (r = 134), angle 27: 840 * 27 / 360 is 63 exactly, but the conversions
+    // shift by trunc(27 * (840f / 360f)) = 62, one column short of the display.
+    Engine s(kCeiling, 134, ZR_FE_VIEW_PANORAMA, 134, 64, 48);
     cv::Mat x, y;
-    zrfe::BuildGroundPanoramaTable(134, 0, ZR_FE_INSTALL_CEILING, x, y);
-    P out;
-    ASSERT_EQ(d->GetOriginalPoint(P{0, 10}, out), 0);
-    EXPECT_EQ(out.nX, zrfe::TruncToPoint16(x.at<float>(10, 62)));
-    EXPECT_EQ(out.nY, zrfe::TruncToPoint16(y.at<float>(10, 62)));
-}
-
-TEST(PointConversionTest, WallConversionsAddAndSubtractTheWindowWithWrap)
-{
-    std::unique_ptr<CZRFishEyeDewarper> d(MakeDewarper(ZR_FE_INSTALL_WALL, 1000));
-    cv::Mat x, y;
-    zrfe::BuildWallPanoramaTable(1125, x, y);
-    P out;
-    ASSERT_EQ(d->GetOriginalPoint(P{0, 0}, out), 0);
-    EXPECT_EQ(out.nX, zrfe::TruncToPoint16(x.at<float>(425, 125)));
-    EXPECT_EQ(out.nY, zrfe::TruncToPoint16(y.at<float>(425, 125)));
-    EXPECT_EQ(d->GetOriginalPoint(P{2250 - 125, 0}, out), -1) << "column beyond the table";
-
-    // The original pixel sampled by table entry (100, 425) maps back to its first table
-    // pixel less the window origin, wrapping below 0.
-    const P key{zrfe::TruncToPoint16(x.at<float>(425, 100)), zrfe::TruncToPoint16(y.at<float>(425, 100))};
+    zrfe::BuildGroundPanoramaTable(134, 0, kCeiling, x, y);
+    ASSERT_EQ(x.cols, 840);
+    ASSERT_NE(XY(Entry(x, y, 10, 62)), XY(Entry(x, y, 10, 63)));
+    EXPECT_EQ(s.SetGroundAngle(27) + s.GetOriginalPoint(P{0, 10}, out), 0);
+    EXPECT_EQ(XY(out), XY(Entry(x, y, 10, 62)));
     ZRPointMap reference;
     reference.Build(x, y);
     P first;
-    ASSERT_TRUE(reference.Find(key, first));
-    ASSERT_EQ(d->GetPanoramaPoint(key, out), 0);
-    EXPECT_EQ(out.nX, static_cast<unsigned short>(first.nX - 125));
-    EXPECT_EQ(out.nY, static_cast<unsigned short>(first.nY - 425));
-    if (first.nX == 100 && first.nY == 425)
-        EXPECT_EQ(out.nX, 65511);
+    ASSERT_TRUE(reference.Find(Entry(x, y, 0, 300), first));
+    EXPECT_EQ(s.GetPanoramaPoint(Entry(x, y, 0, 300), out), 0);
+    EXPECT_EQ(XY(out), Pair(first.nX - 62, first.nY));
+
+    // Wall, window at (125, 425). A pixel whose first table pixel is (100, 425), left of
+    // the window, maps to 100 - 125, wrapped.
+    Engine w(kWall, 1000, ZR_FE_VIEW_PANORAMA, 1000, 64, 48);
+    zrfe::BuildWallPanoramaTable(1125, x, y);
+    EXPECT_EQ(w.GetOriginalPoint(P{0, 0}, out), 0);
+    EXPECT_EQ(XY(out), XY(Entry(x, y, 425, 125)));
+    EXPECT_EQ(w.GetOriginalPoint(P{2250 - 125, 0}, out), -1) << "column beyond the table";
+    reference.Build(x, y);
+    ASSERT_TRUE(reference.Find(Entry(x, y, 425, 100), first));
+    ASSERT_EQ(XY(first), Pair(100, 425));
+    EXPECT_EQ(w.GetPanoramaPoint(Entry(x, y, 425, 100), out), 0);
+    EXPECT_EQ(XY(out), Pair(65511, 0));
 }
 
-TEST(InstallModeTest, TinyAndRefusedRadiiGiveDefinedResults)
+TEST(NormalViewTest, ClampsHoldTheRecordsToWhatTheLensShows)
 {
-    for (int mode = 0; mode < 3; ++mode)
-        for (int r : {0, 1, 7, 31, 55}) {
-            std::unique_ptr<CZRFishEyeDewarper> d(
-                MakeDewarper(static_cast<ENUM_ZR_FE_INSTALL_MODE_E>(mode), r, ZR_FE_VIEW_PANORAMA));
-            P out{9, 9};
-            d->GetOriginalPoint(P{0, 0}, out);
-            d->GetPanoramaPoint(P{0, 0}, out);
-            d->SetWallStarty(3);
-            d->SetGroundAngle(3);
-            EXPECT_EQ(d->ResetMainView(), mode == 2 ? 0 : -1);
+    // r = 1024, s = 1088 (and r = 512, s = 544); the limits printed in degrees to two places.
+    EXPECT_NEAR(zrfe::GroundTiltLimit(1024, 1088, 2.625f), 70.59f, 0.005f);
+    EXPECT_NEAR(zrfe::GroundTiltLimit(512, 544, 1.25f), 53.19f, 0.005f);
+    EXPECT_TRUE(std::isnan(zrfe::GroundTiltLimit(0, 0, 1.25f)));
+    auto stored = [](Engine& en, const tag_ZR_FE_NORMAL_VIEW_S& v) {
+        EXPECT_EQ(en.SetNormalView(v, 0), 0);
+        return Record(en, 0);
+    };
+    Engine e(kCeiling, 1024, ZR_FE_VIEW_ORIGINAL, 1024, 64, 48);
+    tag_ZR_FE_NORMAL_VIEW_S v = kDefaults;
+    v.fAngleY = 89;
+    EXPECT_NEAR(stored(e, v).fAngleY, 53.19f, 0.005f);
+    v.fZoomHor = 4.0f;
+    EXPECT_NEAR(stored(e, v).fAngleY, 75.38f, 0.005f);
+    v.fAngleY = 30;
+    v.fAngleZ = 400;  // azimuth and zoom are stored as given
+    const tag_ZR_FE_NORMAL_VIEW_S kept = stored(e, v);
+    EXPECT_EQ(FPair(kept.fAngleY, kept.fAngleZ), FPair(30, 400));
+
+    // Wall, r = 1000: kx = ky = 2000 / 2250; bounds printed to eight digits.
+    Engine w(kWall, 1000, ZR_FE_VIEW_PANORAMA, 1000, 64, 48);
+    w.SetSubViewNum(1);
+    EXPECT_FLOAT_EQ(Record(w, 0).fPan, -0.1737366f) << "upper bound for fovH 1.57";
+    EXPECT_EQ(Record(w, 0).fTilt, 0.0f);
+    v = kDefaults;
+    v.fPan = v.fTilt = -5;
+    EXPECT_FLOAT_EQ(stored(w, v).fPan, -1.3962634f);
+    EXPECT_FLOAT_EQ(Record(w, 0).fTilt, -1.3089969f);
+    v.fTilt = 5;
+    EXPECT_FLOAT_EQ(stored(w, v).fTilt, 0.5239969f);
+    v.fFovHor = 3.0f;  // crossed bounds: the upper one wins
+    v.fPan = 0;
+    EXPECT_LT(stored(w, v).fPan, -1.3962634f);
+}
+
+TEST(NormalViewTest, IndexesZoomAnglesClicksAndTheCountFollowTheirRules)
+{
+    Engine e(kCeiling, 1000, ZR_FE_VIEW_ORIGINAL, 1000, 64, 48);
+    tag_ZR_FE_NORMAL_VIEW_S v = Record(e, 0), untouched{};
+    EXPECT_TRUE(v.fZoomHor == 1.25f && v.fZoomVer == 1.25f && v.uZoom == 10u);
+    EXPECT_TRUE(v.fFovHor == 1.57f && v.fFovVer == 0.785f) << "exactly these floats, not pi/2 and pi/4";
+    untouched.fAngleY = 123;
+    v.fAngleZ = 33;
+    EXPECT_EQ(e.SetNormalView(v, 8) + e.SetNormalView(v, -1), 0);
+    e.GetNormalParam(untouched, 8);
+    EXPECT_EQ(untouched.fAngleY, 123.0f);
+    for (unsigned int i = 0; i < 8; ++i)
+        EXPECT_EQ(Record(e, i).fAngleZ, 0.0f);
+    EXPECT_EQ(e.MoveNormalView(P{0, 0}, 8) + e.ZoomNormalView(3, -1) + e.SetNormalY(3, 8) + e.SetNormalZ(3, -2), -4);
+    EXPECT_EQ(e.ZoomNormalView(10, 0), 0);
+    EXPECT_EQ(Record(e, 0).fZoomHor, 1.25f) << "level 10 is already the stored level: nothing changes";
+    EXPECT_EQ(e.ZoomNormalView(25, 0), 0);
+    EXPECT_TRUE(Record(e, 0).uZoom == 20u && Record(e, 0).fZoomHor == 4.0f && Record(e, 0).fZoomVer == 4.0f);
+    EXPECT_EQ(e.ZoomNormalView(0, 0), 0);
+    EXPECT_EQ(FPair(Record(e, 0).fZoomHor, Record(e, 0).fZoomVer), FPair(1.25f, 1.25f));
+    EXPECT_EQ(e.SetNormalY(95, 1) + e.SetNormalZ(725, 1), 0);
+    EXPECT_EQ(FPair(Record(e, 1).fAngleY, Record(e, 1).fAngleZ), FPair(5, 5));
+    v = Record(e, 2);  // records with a NaN or infinite field are refused whole
+    v.fAngleY = std::nanf("");
+    EXPECT_EQ(e.SetNormalView(v, 2), -1);
+    v.fAngleY = 0;
+    v.fZoomHor = INFINITY;
+    EXPECT_EQ(e.SetNormalView(v, 2), -1);
+    EXPECT_EQ(Record(e, 2).fZoomHor, 1.25f);
+
+    // Clicks 500 pixels off the centre (1000, 1000), in a working image of half size 1054.
+    for (const std::pair<P, float>& c : {std::make_pair(P{1500, 1000}, 180.0f), std::make_pair(P{1000, 1500}, 90.0f),
+                                         std::make_pair(P{500, 1000}, 0.0f), std::make_pair(P{1000, 500}, 270.0f)}) {
+        ASSERT_EQ(e.MoveNormalView(c.first, 3), 0);
+        EXPECT_NEAR(Record(e, 3).fAngleZ, c.second, 1e-4f);
+        EXPECT_NEAR(Record(e, 3).fAngleY, 2 * std::atan(500.0 / 1054.0) * 180 / 3.141592653589793, 1e-3);
+    }
+    ASSERT_EQ(e.MoveNormalView(P{1000, 1000}, 3), 0);
+    EXPECT_EQ(FPair(Record(e, 3).fAngleY, Record(e, 3).fAngleZ), FPair(0, 180));
+    ASSERT_EQ(e.SetMainViewType(ZR_FE_VIEW_PANORAMA), 0);  // the click is converted first:
+    ASSERT_EQ(e.MoveNormalView(P{0, 999}, 3), 0);           // panorama (0, 999) is original (1000, 999)
+    EXPECT_NEAR(Record(e, 3).fAngleZ, 270.0f, 1e-4f);
+    const float before = Record(e, 3).fAngleY;
+    EXPECT_EQ(e.MoveNormalView(P{0, 1000}, 3), -1);
+    EXPECT_EQ(Record(e, 3).fAngleY, before);
+
+    // Wall zoom: a higher level widens the view, 45 x 22.5 to 112.5 x 56.25 degrees.
+    Engine w(kWall, 512, ZR_FE_VIEW_ORIGINAL, 512, 64, 48);
+    EXPECT_EQ(w.ZoomNormalView(20, 0) + w.ZoomNormalView(0, 1), 0);
+    EXPECT_FLOAT_EQ(Record(w, 0).fFovHor, 1.9634953f);
+    EXPECT_FLOAT_EQ(Record(w, 0).fFovVer, 0.9817477f);
+    EXPECT_FLOAT_EQ(Record(w, 1).fFovHor, 0.7853982f);
+    EXPECT_FLOAT_EQ(Record(w, 1).fFovVer, 0.3926991f);
+
+    // The count builds tables once and keeps them.
+    Engine c(kCeiling, 512, ZR_FE_VIEW_ORIGINAL, 512, 64, 48);
+    tag_ZR_FE_POINT_SET_S pts, kept;
+    c.GetSubViewPoints(pts, 4);
+    EXPECT_TRUE(pts.vecPoints.empty() && pts.stCenter.nX == 0) << "never computed";
+    c.SetSubViewNum(5);
+    c.GetSubViewPoints(pts, 4);
+    EXPECT_FALSE(pts.vecPoints.empty());
+    c.SetSubViewNum(3);
+    c.SetSubViewNum(9);
+    EXPECT_EQ(c.GetSubViewNum(), 3) << "a count above 8 is ignored";
+    // A new mode rebuilds neither records nor tables, and raising the count again does
+    // not rebuild views that have tables: no wall clamp reaches views 2 and 4.
+    ASSERT_EQ(c.SetInstallMode(kWall, 512), 0);
+    c.SetSubViewNum(5);
+    c.GetSubViewPoints(kept, 4);
+    EXPECT_EQ(Digest(kept), Digest(pts)) << "view 4's outline is still the one from its ground table";
+    EXPECT_EQ(FPair(Record(c, 2).fPan, Record(c, 4).fPan), FPair(0, 0));
+    c.GetSubViewPoints(kept, 8);
+    c.GetSubViewPoints(kept, -1);
+    EXPECT_EQ(Digest(kept), Digest(pts)) << "indexes beyond the views copy nothing";
+    unsigned int width = 0, height = 0;
+    EXPECT_EQ(c.SetNormalSize(0, 0), 0);  // zero-sized views: empty tables, no crash
+    EXPECT_EQ(c.SetNormalSize(1, 1) + c.GetNormalSize(width, height), 0);
+    EXPECT_EQ(Pair(width, height), Pair(1, 1));
+}
+
+TEST(SubViewTableTest, CentresHalfTurnZoomEdgesAndWholeTables)
+{
+    tag_ZR_FE_NORMAL_VIEW_S v = kDefaults;
+    cv::Mat cx, cy, fx, fy;
+    zrfe::BuildGroundNormalTable(v, 96, 64, 500, kCeiling, cx, cy);
+    EXPECT_EQ(Digest(cx, cy), kGroundSubDefault);
+    v.fAngleZ = 37;
+    zrfe::BuildGroundNormalTable(v, 64, 48, 500, kCeiling, cx, cy);
+    ASSERT_EQ(cx.size(), cv::Size(64, 48));
+    EXPECT_LT(std::hypot(cx.at<float>(24, 32) - 500, cy.at<float>(24, 32) - 500), 1e-2) << "tilt 0: the centre";
+    v.fAngleY = 40;
+    zrfe::BuildGroundNormalTable(v, 64, 48, 500, kCeiling, cx, cy);
+    zrfe::BuildGroundNormalTable(v, 64, 48, 500, kGround, fx, fy);
+    for (int r = 1; r < 48; ++r)  // the floor view is the ceiling view turned by a half turn
+        for (int c = 1; c < 64; ++c) {
+            ASSERT_NEAR(fx.at<float>(r, c), cx.at<float>(48 - r, 64 - c), 1e-2f) << r << "," << c;
+            ASSERT_NEAR(fy.at<float>(r, c), cy.at<float>(48 - r, 64 - c), 1e-2f) << r << "," << c;
         }
-    // A refused constructor mode: no tables, half size 0, conversions fail.
-    std::unique_ptr<CZRFishEyeDewarper> d(MakeDewarper(static_cast<ENUM_ZR_FE_INSTALL_MODE_E>(5), 512));
-    P out{9, 9};
-    EXPECT_EQ(d->GetOriginalPoint(P{0, 0}, out), -1);
-    EXPECT_EQ(d->GetPanoramaPoint(P{512, 0}, out), -1);
-    EXPECT_EQ(d->SetInstallMode(ZR_FE_INSTALL_CEILING, 512), 0);
-    EXPECT_EQ(d->GetOriginalPoint(P{0, 0}, out), 0);
+    v.fZoomHor = v.fZoomVer = 2.625f;
+    zrfe::BuildGroundNormalTable(v, 96, 64, 500, kGround, fx, fy);
+    EXPECT_EQ(Digest(fx, fy), kGroundSubAimed);
+    v.fAngleY = 0;  // a higher zoom factor narrows the view: the top edge moves towards the centre
+    v.fZoomHor = v.fZoomVer = 1.25f;
+    zrfe::BuildGroundNormalTable(v, 64, 48, 500, kCeiling, cx, cy);
+    v.fZoomHor = v.fZoomVer = 4.0f;
+    zrfe::BuildGroundNormalTable(v, 64, 48, 500, kCeiling, fx, fy);
+    EXPECT_LT(std::hypot(fx.at<float>(0, 32) - 500, fy.at<float>(0, 32) - 500),
+              std::hypot(cx.at<float>(0, 32) - 500, cy.at<float>(0, 32) - 500) / 2);
+    zrfe::BuildGroundNormalTable(v, 0, 48, 500, kCeiling, fx, fy);
+    EXPECT_TRUE(fx.empty());
+
+    v = kDefaults;  // wall: pan and tilt at minus half the fields of view look along the axis
+    v.fPan = -v.fFovHor / 2;
+    v.fTilt = -v.fFovVer / 2;
+    zrfe::BuildWallNormalTable(v, 65, 49, 300, cx, cy);
+    ASSERT_EQ(cx.size(), cv::Size(65, 49));
+    EXPECT_LT(std::hypot(cx.at<float>(24, 32) - 300, cy.at<float>(24, 32) - 300), 0.05);
+    v = {0, 0, 0, 0, 0, -1.9f, -0.3f, 2.4f, 1.2f, 0};  // 137.5 degrees wide from 108.9 left of the axis
+    zrfe::BuildWallNormalTable(v, 72, 40, 300, cx, cy);
+    EXPECT_EQ(Digest(cx, cy), kWallSub);
+    EXPECT_EQ(FPair(cx.at<float>(20, 0), cy.at<float>(20, 0)), FPair(0, 0)) << "beyond the picture";
+    EXPECT_GT(cv::countNonZero(cx), 72 * 40 / 2);
+    zrfe::BuildWallNormalTable(v, 1, 30, 300, cx, cy);  // 1 pixel wide or high: 0 / 0 is not a number
+    zrfe::BuildWallNormalTable(v, 40, 1, 300, fx, fy);
+    EXPECT_EQ(cv::countNonZero(cx) + cv::countNonZero(cy) + cv::countNonZero(fx) + cv::countNonZero(fy), 0);
+}
+
+TEST(SubViewOutlineTest, BorderWalkGivesTwentyPointsAnEdgeAndACentre)
+{
+    // A real view's outline (ground, s = 1054, R = r = 1000: scale 1.054, offset 54),
+    // from the table builder and from an engine holding the view: 20 points an edge
+    // and the closing point.
+    tag_ZR_FE_NORMAL_VIEW_S v = kDefaults;
+    v.fAngleY = 40;
+    v.fAngleZ = 37;
+    cv::Mat x, y;
+    zrfe::BuildGroundNormalTable(v, 640, 360, 1000, kCeiling, x, y);
+    const zrfe::OutlineTransform t = zrfe::OutlineTransformFor(kCeiling, 1054, 1000, 1000);
+    EXPECT_EQ(FPair(t.offset, t.limit), FPair(54, 2000));
+    tag_ZR_FE_POINT_SET_S set;
+    zrfe::ComputeSubViewOutline(x, y, t, set);
+    ASSERT_EQ(set.vecPoints.size(), 81u);
+    EXPECT_EQ(XY(set.vecPoints.front()), XY(set.vecPoints.back()));
+    EXPECT_EQ(Digest(set), kOutline);
+    Engine e(kCeiling, 1000, ZR_FE_VIEW_ORIGINAL, 1000, 640, 360);
+    ASSERT_EQ(e.SetNormalView(v, 0), 0);
+    e.GetSubViewPoints(set, 0);
+    EXPECT_EQ(Digest(set), kOutline);
+
+    x -= 1000.0f;  // half out of the view: the accepted points, then the closing point anyway
+    zrfe::ComputeSubViewOutline(x, y, t, set);
+    ASSERT_TRUE(set.vecPoints.size() > 20u && set.vecPoints.size() < 81u) << set.vecPoints.size();
+    for (size_t i = 0; i + 1 < set.vecPoints.size(); ++i)
+        EXPECT_TRUE(set.vecPoints[i].nX <= 2000 && set.vecPoints[i].nY <= 2000) << i;
+    EXPECT_GT(set.vecPoints.back().nX, 2000) << "the corner left of the view, wrapped";
+    // Wall: no offset, bound 2s. Tiny views still walk (steps of at least 1).
+    const zrfe::OutlineTransform wall = zrfe::OutlineTransformFor(kWall, 1125, 1000, 1000);
+    EXPECT_EQ(FPair(wall.offset, wall.limit), FPair(0, 2250));
+    const cv::Mat tiny(3, 5, CV_32FC1, cv::Scalar(100));
+    zrfe::ComputeSubViewOutline(tiny, tiny, wall, set);
+    EXPECT_EQ(set.vecPoints.size(), 4u + 2u + 5u + 2u + 1u);
 }
 
 }  // namespace

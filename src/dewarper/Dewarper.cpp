@@ -22,7 +22,7 @@ CZRFishEyeDewarper::Impl::Impl(CZRFishEyeDewarper& self, ENUM_ZR_FE_INSTALL_MODE
       m_pInfoNotifyCallback(nullptr),
       m_bMainBusy(false),
       m_nSnapState(0),
-      m_nSnapNextKey(100)
+      m_nSnapNextKey(kFirstComposedKey)
 {
     for (int i = 0; i < zrfe::kMaxSubViews; ++i)
         m_hSubWnd[i] = nullptr;

@@ -26,6 +26,8 @@ using HostGuard = std::lock_guard<std::recursive_mutex>;
 constexpr unsigned int kMaxSubWorkers = 2;
 // Frame-info records: the main view's, then one per sub view.
 constexpr int kViewCount = 1 + zrfe::kMaxSubViews;
+// Keys of the snapshot store: 0 the main view, 1 + i sub view i, joins from here up.
+constexpr int kFirstComposedKey = 100;
 
 struct CZRFishEyeDewarper::Impl {
     Impl(CZRFishEyeDewarper& self, ENUM_ZR_FE_INSTALL_MODE_E eInstallMode, int nRadius,

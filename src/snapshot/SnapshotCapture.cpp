@@ -4,7 +4,6 @@
 
 namespace {
 enum SnapState { kSnapClosed = 0, kSnapCapturing = 1, kSnapReady = 2 };
-const int kFirstComposedKey = 100;
 const unsigned int kSnapPollMs = 10;
 }  // namespace
 

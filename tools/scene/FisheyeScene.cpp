@@ -10,7 +10,7 @@ namespace zrscene {
 
 namespace {
 
-const double kPi = 3.141592653589793;
+const double kPi = CV_PI;
 const double kHalfWidth = 4.0, kHalfDepth = 4.0, kHeight = 3.0;
 const double kEps = 1e-3;
 const int kTexelsPerMetre = 100;

@@ -12,6 +12,7 @@
 
 #include "Commands.h"
 #include "Session.h"
+#include "ZRFishEyeEngine.h"
 
 namespace zrtool {
 
@@ -90,7 +91,7 @@ Options Parse(const std::vector<std::string>& args)
         } else if (a == "--start-y") {
             o.startY = ParseInt(a, OptionValue(args, i), 0, 65535);
         } else if (a == "--subviews") {
-            o.session.subViews = ParseInt(a, OptionValue(args, i), 0, 8);
+            o.session.subViews = ParseInt(a, OptionValue(args, i), 0, zrfe::kMaxSubViews);
         } else if (a == "--subview-size") {
             if (!ParseSize(OptionValue(args, i), o.session.subWidth, o.session.subHeight) ||
                 o.session.subWidth > 8192 || o.session.subHeight > 8192)

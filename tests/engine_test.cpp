@@ -1,0 +1,186 @@
+// Identity sweeps: every view that the engine renders, and every picture the
+// threaded dewarper delivers, byte for byte against the literal composition.
+#include <memory>
+
+#include <gtest/gtest.h>
+#include <opencv2/core/utility.hpp>
+
+#include "LiteralComposition.h"
+#include "TestSupport.h"
+
+namespace {
+
+using zrtest::LiteralPlanes;
+using zrtest::Planes;
+using zrtest::SamePlanes;
+
+// Random luma and chroma with a bright disc, so the mask and the rims matter.
+zrtest::Nv12Buffer RandomFrame(int w, int h, int pad, unsigned int seed)
+{
+    cv::RNG rng(seed);
+    auto noise = [rng](int x, int y) mutable { return static_cast<unsigned char>((rng.next() & 63) + (x * 7 + y * 3) % 160); };
+    return zrtest::Nv12Buffer(w, h, pad, noise, noise, noise);
+}
+
+// Three sub views aimed apart, two of them outlined on the main view.
+void AimSubViews(zrfe::Engine& e)
+{
+    e.SetSubViewNum(3);
+    e.SetLineMask(0xD);  // bit 3 lies beyond the three views in use and draws nothing
+    e.SetNormalY(40, 0);
+    e.SetNormalZ(77, 0);
+    e.ZoomNormalView(17, 1);
+    e.MoveNormalView(tag_ZR_FE_POINT_S{30, 20}, 2);
+}
+
+void ExpectEngineMatchesLiteral(const zrfe::Engine& e, const cv::Mat& source, const std::string& what)
+{
+    int result = 0;
+    const Planes main = zrtest::RenderMain(e, result);
+    const cv::Mat literal = zrtest::LiteralMainView(source, zrtest::SettingsOf(e), true);
+    ASSERT_FALSE(literal.empty()) << what;
+    ASSERT_EQ(result, 0) << what;
+    EXPECT_TRUE(SamePlanes(main, LiteralPlanes(literal))) << what << ": main view";
+    for (int i = 0; i < e.GetSubViewNum(); ++i) {
+        const Planes sub = zrtest::RenderSub(e, i, result);
+        ASSERT_EQ(result, 0) << what << ": sub view " << i;
+        EXPECT_TRUE(SamePlanes(sub, LiteralPlanes(zrtest::LiteralSubView(source, e, i))))
+            << what << ": sub view " << i;
+    }
+}
+
+TEST(EngineIdentity, EveryMountViewTypeAndSubViewMatchesTheLiteralComposition)
+{
+    struct Case {
+        int radius;
+        unsigned int angle;  // ground angle, or the wall window's start row
+    };
+    // r = 134: a panorama 840 wide (not a multiple of 16), angle 27 where 840 * 27 / 360 is whole;
+    // r = 160: angle 91 does not divide the width; r = 149: odd sizes throughout.
+    const Case cases[] = {{134, 27}, {160, 91}, {149, 0}};
+    for (int mode = 0; mode < 3; ++mode)
+        for (int view = 0; view < 3; ++view)
+            for (const Case& c : cases) {
+                zrfe::Engine e(static_cast<ENUM_ZR_FE_INSTALL_MODE_E>(mode), c.radius,
+                               static_cast<ENUM_ZR_FE_VIEW_TYPE_E>(view), 0, 97, 61);
+                AimSubViews(e);
+                if (mode == ZR_FE_INSTALL_WALL)
+                    e.SetWallStarty(c.angle);
+                else
+                    e.SetGroundAngle(c.angle);
+                // A padded non-square frame, then an odd one: the sub views follow the width.
+                for (const cv::Size size : {cv::Size(300, 280), cv::Size(321, 333)}) {
+                    zrtest::Nv12Buffer frame = RandomFrame(size.width, size.height, size.width % 5, 7u + static_cast<unsigned int>(mode));
+                    ASSERT_EQ(e.LoadFrame(frame.desc), 0);
+                    ExpectEngineMatchesLiteral(e, zrtest::LiteralSource(frame.desc),
+                                               "mode " + std::to_string(mode) + " view " + std::to_string(view) +
+                                                   " r " + std::to_string(c.radius) + " frame " +
+                                                   std::to_string(size.width));
+                }
+            }
+}
+
+TEST(EngineIdentity, PacketFramesMatchTheLiteralComposition)
+{
+    // Padded planes cut by plane 0's pitch; unpadded planes taken whole; an odd size.
+    for (const unsigned int pitch : {0u, 339u}) {
+        zrfe::Engine e(ZR_FE_INSTALL_CEILING, 160, ZR_FE_VIEW_PANORAMA, 0, 64, 48);
+        AimSubViews(e);
+        const unsigned int pitches[3] = {pitch, pitch / 2, pitch / 2};
+        CZRPacketPIC* packet = CZRPacketPIC::Acquire(333, 320, ZR_PIC_FORMAT_YV12, pitch ? pitches : nullptr, pitch ? 3 : 0);
+        cv::RNG rng(5);
+        for (int p = 0; p < 3; ++p) {
+            cv::Mat plane(static_cast<int>(packet->m_uLines[p]), static_cast<int>(packet->m_uPitch[p]), CV_8UC1,
+                          packet->GetLine(p, 0));
+            rng.fill(plane, cv::RNG::UNIFORM, 0, 256);
+        }
+        ASSERT_EQ(e.LoadPicture(packet), 0);
+        ExpectEngineMatchesLiteral(e, zrtest::LiteralSource(packet), "packet pitch " + std::to_string(pitch));
+        packet->Release();
+    }
+}
+
+TEST(EngineIdentity, SizesAndRefusalsLeaveThePicturesAlone)
+{
+    zrfe::Engine e(ZR_FE_INSTALL_CEILING, 128, ZR_FE_VIEW_DOUBLE_PANORAMA, 0, 64, 48);
+    e.SetSubViewNum(1);
+    int result = 0;
+    EXPECT_EQ(e.GetMainViewSize().width, 0) << "nothing to compose before the first frame";
+    zrtest::RenderMain(e, result);
+    EXPECT_EQ(result, -1);
+
+    zrtest::Nv12Buffer frame = RandomFrame(256, 256, 0, 3);
+    ASSERT_EQ(e.LoadFrame(frame.desc), 0);
+    EXPECT_EQ(e.GetMainViewSize().width, 800 / 16 * 8);  // W = 800 for r = 128, cut in two halves
+    EXPECT_EQ(e.GetMainViewSize().height, 2 * 128);
+    EXPECT_EQ(e.GetSubViewSize(0).width, 64);
+    EXPECT_EQ(e.GetSubViewSize(1).width, 0) << "a sub view never set up has no tables";
+
+    // A picture of the wrong size is refused and left untouched.
+    cv::Mat y(10, 10, CV_8UC1, cv::Scalar(7)), u(5, 5, CV_8UC1, cv::Scalar(7)), v(5, 5, CV_8UC1, cv::Scalar(7));
+    zrfe::PlanarPicture wrong;
+    wrong.width = wrong.height = 10;
+    const cv::Mat* planes[3] = {&y, &u, &v};
+    for (int p = 0; p < 3; ++p) {
+        wrong.planes[p] = planes[p]->data;
+        wrong.pitches[p] = static_cast<int>(planes[p]->step);
+    }
+    EXPECT_EQ(e.RenderMain(wrong), -1);
+    EXPECT_EQ(e.RenderSub(0, wrong), -1);
+    EXPECT_EQ(e.RenderSub(8, wrong), -1);
+    EXPECT_EQ(cv::countNonZero(y != 7), 0);
+
+    // An unreadable frame changes nothing, not even the lens circle of the sub views.
+    tag_ZRFRAME bad = frame.desc;
+    bad.nPitch[0] = 10;
+    bad.nWidth = 400;
+    EXPECT_EQ(e.LoadFrame(bad), -1);
+    EXPECT_EQ(e.GetOrgRadius(), 128u);
+    EXPECT_EQ(e.LoadPicture(nullptr), -1);
+
+    // A radius whose circle leaves the working image composes nothing.
+    ASSERT_EQ(e.SetInstallMode(ZR_FE_INSTALL_CEILING, 31), 0);
+    EXPECT_EQ(e.GetMainViewSize().width, 0);
+}
+
+// The threaded dewarper delivers exactly the engine's pictures, whatever its
+// worker and OpenCV thread counts.
+TEST(EngineIdentity, TheDewarperDeliversTheEnginesBytes)
+{
+    zrtest::Nv12Buffer frames[2] = {RandomFrame(320, 300, 3, 21), RandomFrame(288, 288, 0, 22)};
+    for (unsigned int workers : {0u, 2u}) {
+        CZRFishEyeDewarper d(ZR_FE_INSTALL_WALL, 144, ZR_FE_VIEW_PANORAMA, 160, 97, 61, workers);
+        zrfe::Engine e(ZR_FE_INSTALL_WALL, 144, ZR_FE_VIEW_PANORAMA, 160, 97, 61);
+        zrtest::Recorder show;
+        d.SetShowCallBack(&show);
+        d.SetSubViewNum(3);
+        e.SetSubViewNum(3);
+        d.SetLineMask(0x3);
+        e.SetLineMask(0x3);
+        for (int i = 0; i < 3; ++i) {
+            d.SetSubViewHwnd(reinterpret_cast<HWND>(static_cast<intptr_t>(i + 1)), i);
+            d.ZoomNormalView(5u * static_cast<unsigned int>(i), i);
+            e.ZoomNormalView(5u * static_cast<unsigned int>(i), i);
+        }
+        d.Start();
+        for (int n = 0; n < 2; ++n) {
+            CZRFishEyeDewarper::SetThreadNum(n == 0 ? 1 : 4);
+            show.Clear();
+            ASSERT_TRUE(zrtest::Feed(d, show, &frames[n].desc, 4));
+            ASSERT_EQ(e.LoadFrame(frames[n].desc), 0);
+            int result = 0;
+            CZRFrame* out = nullptr;
+            d.GetFrame(out, 0);
+            EXPECT_TRUE(SamePlanes(zrtest::PlanesOf(out), zrtest::RenderMain(e, result))) << "frame " << n;
+            for (int i = 0; i < 3; ++i) {
+                d.GetFrame(out, 1 + i);
+                EXPECT_TRUE(SamePlanes(zrtest::PlanesOf(out), zrtest::RenderSub(e, i, result)))
+                    << "frame " << n << " sub view " << i << " with " << workers << " sub workers";
+            }
+        }
+        d.Stop();
+    }
+    CZRFishEyeDewarper::SetThreadNum(4);
+}
+
+}  // namespace

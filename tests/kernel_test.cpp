@@ -1,0 +1,222 @@
+// The kernel checker: every version of every kernel against the reference, on
+// random pictures of many sizes (odd, not multiples of 16 or 64, one row or
+// column, circles and taps across the rims), each output inside guard bytes.
+#include <cstring>
+#include <functional>
+#include <string>
+#include <vector>
+
+#include <gtest/gtest.h>
+
+#include "kernels/Kernels.h"
+
+namespace {
+
+using zrfe::kernels::KernelTable;
+
+const unsigned char kGuard = 0xA5;
+const int kMargin = 16;  // guard bytes before and after every row and plane
+
+// A picture inside a larger buffer filled with guard bytes.
+struct Guarded {
+    std::vector<unsigned char> buffer;
+    cv::Mat picture;
+    Guarded(int rows, int cols, int type)
+    {
+        const int elem = CV_ELEM_SIZE(type);
+        const int stride = cols * elem + 2 * kMargin;
+        buffer.assign(static_cast<size_t>(stride) * static_cast<size_t>(rows + 2) + 2 * kMargin, kGuard);
+        picture = cv::Mat(rows, cols, type, buffer.data() + kMargin + stride, static_cast<size_t>(stride));
+    }
+    // Only the picture's own bytes may differ from the guard.
+    bool GuardsIntact() const
+    {
+        const unsigned char* begin = buffer.data();
+        for (size_t i = 0; i < buffer.size(); ++i) {
+            const unsigned char* p = begin + i;
+            const bool inside = picture.rows > 0 && p >= picture.datastart && p < picture.dataend &&
+                                static_cast<size_t>(p - picture.datastart) % picture.step <
+                                    static_cast<size_t>(picture.cols) * picture.elemSize();
+            if (!inside && *p != kGuard)
+                return false;
+        }
+        return true;
+    }
+};
+
+bool SameBytes(const Guarded& a, const Guarded& b)
+{
+    return a.buffer.size() == b.buffer.size() && std::memcmp(a.buffer.data(), b.buffer.data(), a.buffer.size()) == 0;
+}
+
+cv::Mat Random(int rows, int cols, int type, cv::RNG& rng)
+{
+    cv::Mat m(rows, cols, type);
+    rng.fill(m, cv::RNG::UNIFORM, 0, 256);
+    return m;
+}
+
+const std::vector<cv::Size> kSizes = {{1, 1},  {2, 2},   {7, 1},   {1, 9},   {3, 2},   {2, 3},
+                                      {17, 5}, {16, 16}, {33, 31}, {64, 64}, {65, 47}, {130, 129}};
+
+// Runs check(table) for every table but the reference, naming the table in failures.
+void ForEachCandidate(const std::function<void(const KernelTable&)>& check)
+{
+    const std::vector<const KernelTable*> tables = zrfe::kernels::AvailableKernelTables();
+    ASSERT_GE(tables.size(), 2u) << "a build has the reference and at least one faster table";
+    ASSERT_STREQ(tables.front()->name, "reference");
+    for (size_t i = 1; i < tables.size(); ++i) {
+        SCOPED_TRACE(tables[i]->name);
+        check(*tables[i]);
+    }
+}
+
+// Calls the kernel on a fresh guarded output for each table and compares.
+void Compare(int rows, int cols, int type, const std::function<void(const KernelTable&, cv::Mat&)>& call,
+             const KernelTable& candidate, const std::string& what)
+{
+    Guarded expected(rows, cols, type), got(rows, cols, type);
+    call(zrfe::kernels::ReferenceKernels(), expected.picture);
+    call(candidate, got.picture);
+    ASSERT_TRUE(expected.GuardsIntact()) << "reference, " << what;
+    ASSERT_TRUE(got.GuardsIntact()) << what;
+    ASSERT_TRUE(SameBytes(expected, got)) << what;
+}
+
+TEST(KernelCheck, RemapGathersAsTheReferenceIncludingTapsOffThePicture)
+{
+    cv::RNG rng(11);
+    ForEachCandidate([&](const KernelTable& k) {
+        for (const cv::Size& src : kSizes)
+            for (const cv::Size& out : {cv::Size(1, 1), cv::Size(19, 5), cv::Size(64, 33)}) {
+                const cv::Mat input = Random(src.height, src.width, CV_8UC3, rng);
+                cv::Mat mapX(out, CV_32FC1), mapY(out, CV_32FC1);
+                // Samples inside, on and past the rims, on whole pixels and between them.
+                rng.fill(mapX, cv::RNG::UNIFORM, -2.0, src.width + 2.0);
+                rng.fill(mapY, cv::RNG::UNIFORM, -2.0, src.height + 2.0);
+                mapX.at<float>(0, 0) = static_cast<float>(src.width - 1);
+                mapY.at<float>(0, 0) = 0.5f;
+                Compare(out.height, out.width, CV_8UC3,
+                        [&](const KernelTable& t, cv::Mat& dst) { t.remap(input, mapX, mapY, dst); }, k,
+                        "remap " + std::to_string(src.width) + "x" + std::to_string(src.height));
+            }
+    });
+}
+
+TEST(KernelCheck, ResizeScalesAsTheReference)
+{
+    cv::RNG rng(12);
+    ForEachCandidate([&](const KernelTable& k) {
+        for (const cv::Size& src : kSizes)
+            for (const cv::Size& out : kSizes) {
+                const cv::Mat input = Random(src.height, src.width, CV_8UC3, rng);
+                Compare(out.height, out.width, CV_8UC3, [&](const KernelTable& t, cv::Mat& dst) { t.resize(input, dst); },
+                        k, "resize to " + std::to_string(out.width) + "x" + std::to_string(out.height));
+            }
+    });
+}
+
+TEST(KernelCheck, MaskKeepsChromaAndClearsLumaOutsideTheSameCircle)
+{
+    cv::RNG rng(13);
+    ForEachCandidate([&](const KernelTable& k) {
+        for (const cv::Size& size : kSizes)
+            for (int radius : {0, 1, 3, size.width / 2, size.width + 5}) {
+                const cv::Mat input = Random(size.height, size.width, CV_8UC3, rng);
+                // Centred, off centre and outside the picture.
+                for (const cv::Point centre : {cv::Point(size.width / 2, size.height / 2), cv::Point(1, size.height),
+                                               cv::Point(-4, -4)})
+                    Compare(size.height, size.width, CV_8UC3,
+                            [&](const KernelTable& t, cv::Mat& dst) {
+                                input.copyTo(dst);
+                                t.maskCircle(dst, centre, radius);
+                            },
+                            k, "mask " + std::to_string(size.width) + "x" + std::to_string(size.height));
+            }
+    });
+}
+
+TEST(KernelCheck, Nv12FramesConvertAsTheReference)
+{
+    cv::RNG rng(14);
+    ForEachCandidate([&](const KernelTable& k) {
+        for (const cv::Size& size : kSizes) {
+            if (size.width < 2 || size.height < 2)
+                continue;  // a frame is at least 2 x 2
+            for (int pad : {0, 3}) {
+                const cv::Mat luma = Random(size.height, size.width + pad, CV_8UC1, rng);
+                const cv::Mat pairs = Random(size.height / 2, (size.width / 2) * 2 + pad, CV_8UC1, rng);
+                tag_ZRFRAME frame{};
+                frame.pData[0] = luma.data;
+                frame.pData[1] = pairs.data;
+                frame.nPitch[0] = static_cast<int>(luma.step);
+                frame.nPitch[1] = static_cast<int>(pairs.step);
+                frame.nWidth = size.width;
+                frame.nHeight = size.height;
+                // The square of the frame's width, the frame's own size, and an odd target.
+                for (const cv::Size& target : {cv::Size(size.width, size.width), size, cv::Size(13, 7)})
+                    Compare(target.height, target.width, CV_8UC3,
+                            [&](const KernelTable& t, cv::Mat& dst) { t.nv12ToWorking(frame, dst); }, k,
+                            "nv12 " + std::to_string(size.width) + "x" + std::to_string(size.height));
+            }
+        }
+    });
+}
+
+TEST(KernelCheck, PlanarPicturesConvertAsTheReference)
+{
+    cv::RNG rng(15);
+    ForEachCandidate([&](const KernelTable& k) {
+        for (const cv::Size& size : kSizes) {
+            const cv::Mat luma = Random(size.height, size.width, CV_8UC1, rng);
+            const cv::Size half(std::max(1, size.width / 2), std::max(1, size.height / 2));
+            const cv::Mat u = Random(half.height, half.width, CV_8UC1, rng);
+            const cv::Mat v = Random(half.height, half.width, CV_8UC1, rng);
+            // At the luma's size the luma passes unscaled while the chroma is still scaled.
+            for (const cv::Size& target : {size, cv::Size(size.width, size.width), cv::Size(9, 4)})
+                Compare(target.height, target.width, CV_8UC3,
+                        [&](const KernelTable& t, cv::Mat& dst) { t.planesToWorking(luma, u, v, dst); }, k,
+                        "planes " + std::to_string(size.width) + "x" + std::to_string(size.height));
+        }
+    });
+}
+
+TEST(KernelCheck, WorkingPicturesBecomeTheSame420Planes)
+{
+    cv::RNG rng(16);
+    ForEachCandidate([&](const KernelTable& k) {
+        for (const cv::Size& size : kSizes) {
+            if (size.width < 2 || size.height < 2)
+                continue;  // the library writes pictures of at least 2 x 2
+            const cv::Mat input = Random(size.height, size.width, CV_8UC3, rng);
+            const cv::Size half(size.width / 2, size.height / 2);
+            Guarded expected[3] = {{size.height, size.width, CV_8UC1}, {half.height, half.width, CV_8UC1},
+                                   {half.height, half.width, CV_8UC1}};
+            Guarded got[3] = {{size.height, size.width, CV_8UC1}, {half.height, half.width, CV_8UC1},
+                              {half.height, half.width, CV_8UC1}};
+            auto run = [&](const KernelTable& t, Guarded* planes) {
+                zrfe::PlanarPicture out;
+                out.width = size.width;
+                out.height = size.height;
+                for (int p = 0; p < 3; ++p) {
+                    out.planes[p] = planes[p].picture.data;
+                    out.pitches[p] = static_cast<int>(planes[p].picture.step);
+                }
+                t.workingTo420(input, out);
+            };
+            run(zrfe::kernels::ReferenceKernels(), expected);
+            run(k, got);
+            for (int p = 0; p < 3; ++p) {
+                ASSERT_TRUE(got[p].GuardsIntact()) << "plane " << p << " of " << size;
+                ASSERT_TRUE(SameBytes(expected[p], got[p])) << "plane " << p << " of " << size;
+            }
+        }
+    });
+}
+
+TEST(KernelCheck, TheActiveTableIsTheLastOneAvailable)
+{
+    EXPECT_EQ(&zrfe::kernels::ActiveKernels(), zrfe::kernels::AvailableKernelTables().back());
+}
+
+}  // namespace
