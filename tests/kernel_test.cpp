@@ -1,6 +1,7 @@
 // The kernel checker: every version of every kernel against the reference, on
 // random pictures of many sizes (odd, not multiples of 16 or 64, one row or
 // column, circles and taps across the rims), each output inside guard bytes.
+#include <cmath>
 #include <cstring>
 #include <functional>
 #include <string>
@@ -83,22 +84,103 @@ void Compare(int rows, int cols, int type, const std::function<void(const Kernel
     ASSERT_TRUE(SameBytes(expected, got)) << what;
 }
 
+// A table of random positions inside, on and past the rims of a source, on whole
+// pixels, halves (ties of the rounding) and in between.
+zrfe::kernels::RemapTable RandomTable(cv::Size table, cv::Size src, cv::RNG& rng)
+{
+    cv::Mat mapX(table, CV_32FC1), mapY(table, CV_32FC1);
+    rng.fill(mapX, cv::RNG::UNIFORM, -2.0, src.width + 2.0);
+    rng.fill(mapY, cv::RNG::UNIFORM, -2.0, src.height + 2.0);
+    for (int i = 0; i < static_cast<int>(mapX.total()); i += 3) {
+        mapX.at<float>(i) = static_cast<float>(rng.uniform(-128, 64 * src.width + 128)) / 64.0f;
+        mapY.at<float>(i) = static_cast<float>(rng.uniform(-128, 64 * src.height + 128)) / 64.0f;
+    }
+    mapX.at<float>(0) = std::nanf("");
+    zrfe::kernels::RemapTable out;
+    zrfe::kernels::BuildRemapTable(mapX, mapY, out);
+    return out;
+}
+
+// The layouts a view uses: the whole table, rows turned with a wrap, two halves stacked.
+std::vector<zrfe::kernels::RowLayout> Layouts(cv::Size table)
+{
+    std::vector<zrfe::kernels::RowLayout> layouts = {zrfe::kernels::WholeTable(table)};
+    zrfe::kernels::RowLayout turned = layouts[0];
+    for (int& start : turned.columnStart)
+        start = table.width * 2 / 3;
+    layouts.push_back(turned);
+    zrfe::kernels::RowLayout halves;
+    halves.width = table.width / 2;
+    for (int part = 0; part < 2; ++part)
+        for (int r = 0; r < table.height; ++r) {
+            halves.tableRow.push_back(r);
+            halves.columnStart.push_back((1 + part * halves.width) % table.width);
+        }
+    if (halves.width > 0)
+        layouts.push_back(halves);
+    return layouts;
+}
+
 TEST(KernelCheck, RemapGathersAsTheReferenceIncludingTapsOffThePicture)
 {
     cv::RNG rng(11);
     ForEachCandidate([&](const KernelTable& k) {
         for (const cv::Size& src : kSizes)
-            for (const cv::Size& out : {cv::Size(1, 1), cv::Size(19, 5), cv::Size(64, 33)}) {
+            for (const cv::Size& table : {cv::Size(1, 1), cv::Size(19, 5), cv::Size(64, 33)}) {
                 const cv::Mat input = Random(src.height, src.width, CV_8UC3, rng);
-                cv::Mat mapX(out, CV_32FC1), mapY(out, CV_32FC1);
-                // Samples inside, on and past the rims, on whole pixels and between them.
-                rng.fill(mapX, cv::RNG::UNIFORM, -2.0, src.width + 2.0);
-                rng.fill(mapY, cv::RNG::UNIFORM, -2.0, src.height + 2.0);
-                mapX.at<float>(0, 0) = static_cast<float>(src.width - 1);
-                mapY.at<float>(0, 0) = 0.5f;
-                Compare(out.height, out.width, CV_8UC3,
-                        [&](const KernelTable& t, cv::Mat& dst) { t.remap(input, mapX, mapY, dst); }, k,
-                        "remap " + std::to_string(src.width) + "x" + std::to_string(src.height));
+                const zrfe::kernels::RemapTable remap = RandomTable(table, src, rng);
+                for (const zrfe::kernels::RowLayout& layout : Layouts(table))
+                    Compare(layout.height(), layout.width, CV_8UC3,
+                            [&](const KernelTable& t, cv::Mat& dst) { t.remap(input, remap, layout, dst); }, k,
+                            "remap " + std::to_string(src.width) + "x" + std::to_string(src.height));
+            }
+    });
+}
+
+// The three planes of a 4:2:0 picture of this size, each inside guard bytes.
+struct GuardedPlanes {
+    Guarded y, u, v;
+    zrfe::PlanarPicture picture;
+    explicit GuardedPlanes(cv::Size size)
+        : y(size.height, size.width, CV_8UC1), u(size.height / 2, size.width / 2, CV_8UC1),
+          v(size.height / 2, size.width / 2, CV_8UC1)
+    {
+        picture.width = size.width;
+        picture.height = size.height;
+        const Guarded* planes[3] = {&y, &u, &v};
+        for (int p = 0; p < 3; ++p) {
+            picture.planes[p] = planes[p]->picture.data;
+            picture.pitches[p] = static_cast<int>(planes[p]->picture.step);
+        }
+    }
+    void Expect(const GuardedPlanes& expected, const std::string& what) const
+    {
+        const Guarded* got[3] = {&y, &u, &v};
+        const Guarded* want[3] = {&expected.y, &expected.u, &expected.v};
+        for (int p = 0; p < 3; ++p) {
+            ASSERT_TRUE(got[p]->GuardsIntact()) << what << ", plane " << p;
+            ASSERT_TRUE(SameBytes(*want[p], *got[p])) << what << ", plane " << p;
+        }
+    }
+};
+
+TEST(KernelCheck, RemapStraightTo420GivesTheReferencePlanes)
+{
+    cv::RNG rng(17);
+    ForEachCandidate([&](const KernelTable& k) {
+        for (const cv::Size& src : kSizes)
+            for (const cv::Size& table : {cv::Size(2, 2), cv::Size(19, 6), cv::Size(64, 33), cv::Size(130, 64)}) {
+                const cv::Mat input = Random(src.height, src.width, CV_8UC3, rng);
+                const zrfe::kernels::RemapTable remap = RandomTable(table, src, rng);
+                for (const zrfe::kernels::RowLayout& layout : Layouts(table)) {
+                    if (layout.width < 2 || layout.height() < 2)
+                        continue;  // the library writes pictures of at least 2 x 2
+                    GuardedPlanes expected(cv::Size(layout.width, layout.height())), got(cv::Size(layout.width, layout.height()));
+                    zrfe::kernels::ReferenceKernels().remapTo420(input, remap, layout, expected.picture);
+                    k.remapTo420(input, remap, layout, got.picture);
+                    got.Expect(expected, "remap to 4:2:0, " + std::to_string(layout.width) + "x" +
+                                             std::to_string(layout.height()));
+                }
             }
     });
 }
@@ -125,13 +207,16 @@ TEST(KernelCheck, MaskKeepsChromaAndClearsLumaOutsideTheSameCircle)
                 const cv::Mat input = Random(size.height, size.width, CV_8UC3, rng);
                 // Centred, off centre and outside the picture.
                 for (const cv::Point centre : {cv::Point(size.width / 2, size.height / 2), cv::Point(1, size.height),
-                                               cv::Point(-4, -4)})
+                                               cv::Point(-4, -4)}) {
+                    zrfe::kernels::CircleSpans circle;
+                    zrfe::kernels::BuildCircleSpans(size, centre, radius, circle);
                     Compare(size.height, size.width, CV_8UC3,
                             [&](const KernelTable& t, cv::Mat& dst) {
                                 input.copyTo(dst);
-                                t.maskCircle(dst, centre, radius);
+                                t.maskCircle(dst, circle);
                             },
                             k, "mask " + std::to_string(size.width) + "x" + std::to_string(size.height));
+                }
             }
     });
 }
@@ -189,27 +274,10 @@ TEST(KernelCheck, WorkingPicturesBecomeTheSame420Planes)
             if (size.width < 2 || size.height < 2)
                 continue;  // the library writes pictures of at least 2 x 2
             const cv::Mat input = Random(size.height, size.width, CV_8UC3, rng);
-            const cv::Size half(size.width / 2, size.height / 2);
-            Guarded expected[3] = {{size.height, size.width, CV_8UC1}, {half.height, half.width, CV_8UC1},
-                                   {half.height, half.width, CV_8UC1}};
-            Guarded got[3] = {{size.height, size.width, CV_8UC1}, {half.height, half.width, CV_8UC1},
-                              {half.height, half.width, CV_8UC1}};
-            auto run = [&](const KernelTable& t, Guarded* planes) {
-                zrfe::PlanarPicture out;
-                out.width = size.width;
-                out.height = size.height;
-                for (int p = 0; p < 3; ++p) {
-                    out.planes[p] = planes[p].picture.data;
-                    out.pitches[p] = static_cast<int>(planes[p].picture.step);
-                }
-                t.workingTo420(input, out);
-            };
-            run(zrfe::kernels::ReferenceKernels(), expected);
-            run(k, got);
-            for (int p = 0; p < 3; ++p) {
-                ASSERT_TRUE(got[p].GuardsIntact()) << "plane " << p << " of " << size;
-                ASSERT_TRUE(SameBytes(expected[p], got[p])) << "plane " << p << " of " << size;
-            }
+            GuardedPlanes expected(size), got(size);
+            zrfe::kernels::ReferenceKernels().workingTo420(input, expected.picture);
+            k.workingTo420(input, got.picture);
+            got.Expect(expected, "4:2:0 of " + std::to_string(size.width) + "x" + std::to_string(size.height));
         }
     });
 }

@@ -52,6 +52,8 @@ struct CZRFishEyeDewarper::Impl {
     void ProcessForSub(unsigned int uFirst, unsigned int uLast);
     void RenderSubView(int nIndex);
     void PublishFrameInfo(int nSlot, CZRFrame& frm, bool bMain, int nIndex);
+    // A render writes a view straight into its output frame's packet.
+    static zrfe::PictureProvider IntoFrame(CZRFrame& frm);
 
     // Snapshots.
     void ProcessForSnap();

@@ -163,6 +163,11 @@ int CZRFishEyeDewarper::Impl::Process()
     return 0;
 }
 
+zrfe::PictureProvider CZRFishEyeDewarper::Impl::IntoFrame(CZRFrame& frm)
+{
+    return [&frm](zrfe::ViewSize size, zrfe::PlanarPicture& out) { return zrfe::FramePicture(frm, size, out); };
+}
+
 void CZRFishEyeDewarper::Impl::PublishFrameInfo(int nSlot, CZRFrame& frm, bool bMain, int nIndex)
 {
     CZRPacketPIC* pkt = frm.GetPicture();
@@ -184,9 +189,7 @@ int CZRFishEyeDewarper::OnMainWork(CZRMessageT* pMsg, unsigned int, unsigned int
         return 0;
     d.m_bMainBusy = true;
     try {
-        cv::Mat picture;
-        if (d.Core().ComposeMain(picture, true))
-            zrfe::MatToFrame(d.m_frmMain, picture);
+        d.Core().RenderMain(d.IntoFrame(d.m_frmMain), true);
     } catch (const std::exception&) {
         // A picture that cannot be composed leaves the previous one in the frame.
     }
@@ -219,9 +222,7 @@ int CZRFishEyeDewarper::OnSubWork(CZRMessageT* pMsg, unsigned int, unsigned int&
 void CZRFishEyeDewarper::Impl::RenderSubView(int nIndex)
 {
     try {
-        cv::Mat view;
-        if (Core().ComposeSub(nIndex, view))
-            zrfe::MatToFrame(m_frmSub[nIndex], view);
+        Core().RenderSub(nIndex, IntoFrame(m_frmSub[nIndex]));
     } catch (const std::exception&) {
         // The frame keeps its previous picture.
     }

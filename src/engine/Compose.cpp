@@ -30,6 +30,11 @@ bool CanRemap(const cv::Size& input, const cv::Mat& matMapX, const cv::Mat& matM
 
 bool IsWorkingPicture(const cv::Mat& m) { return !m.empty() && m.type() == CV_8UC3; }
 
+bool CanRemap(const cv::Size& input, const kernels::RemapTable& table)
+{
+    return CanRemap(input, table.mapX, table.mapY);
+}
+
 // The ground panorama is shown turned left by this many columns.
 int GroundShift(int nTableWidth, unsigned int uAngle)
 {
@@ -63,8 +68,8 @@ ViewSize PlanMainView(const MainViewSettings& g, const cv::Mat& source)
     const cv::Rect circle = CircleRect(g);
     if (g.nViewType == ZR_FE_VIEW_ORIGINAL)
         return {circle.width, circle.height};
-    const cv::Mat& mapX = g.tables.mapX;
-    if (!CanRemap(circle.size(), mapX, g.tables.mapY))
+    const cv::Mat& mapX = g.tables.Table().mapX;
+    if (!CanRemap(circle.size(), g.tables.Table()))
         return {};
     if (IsWall(g.nInstallMode)) {
         const cv::Rect window(static_cast<int>(g.stWall.uStartX), static_cast<int>(g.stWall.uStartY),
@@ -81,22 +86,32 @@ ViewSize PlanMainView(const MainViewSettings& g, const cv::Mat& source)
     return {mapX.cols, mapX.rows};
 }
 
-// The ground strip turned left by the ground angle, optionally cut in two halves stacked.
-void GroundPanorama(const cv::Mat& strip, const MainViewSettings& g, cv::Mat& out)
+// Where each row of the main picture reads the panorama table: the wall window;
+// the ground strip turned left by the ground angle, optionally cut in two halves
+// stacked.
+kernels::RowLayout PanoramaLayout(const MainViewSettings& g)
 {
-    const int Wp = strip.cols;
-    const int shift = GroundShift(Wp, g.uAngle);
-    cv::Mat turned;  // a new picture: hconcat must not write over the strip it reads
-    if (shift >= 1 && shift < Wp)
-        cv::hconcat(strip.colRange(shift, Wp), strip.colRange(0, shift), turned);
-    else
-        turned = strip;
-    if (g.nViewType == ZR_FE_VIEW_DOUBLE_PANORAMA) {
-        const int half = DoubleHalfWidth(Wp);
-        cv::vconcat(turned.colRange(0, half), turned.colRange(half, 2 * half), out);
-        return;
+    const cv::Size table = g.tables.Table().size();
+    kernels::RowLayout layout;
+    if (IsWall(g.nInstallMode)) {
+        layout.width = static_cast<int>(g.stWall.uWidth);
+        for (int r = 0; r < static_cast<int>(g.stWall.uHeight); ++r) {
+            layout.tableRow.push_back(static_cast<int>(g.stWall.uStartY) + r);
+            layout.columnStart.push_back(static_cast<int>(g.stWall.uStartX));
+        }
+        return layout;
     }
-    out = turned;
+    const int shift = GroundShift(table.width, g.uAngle);
+    const int start = shift >= 1 && shift < table.width ? shift : 0;
+    const bool halves = g.nViewType == ZR_FE_VIEW_DOUBLE_PANORAMA;
+    const int half = DoubleHalfWidth(table.width);
+    layout.width = halves ? half : table.width;
+    for (int part = 0; part < (halves ? 2 : 1); ++part)
+        for (int r = 0; r < table.height; ++r) {
+            layout.tableRow.push_back(r);
+            layout.columnStart.push_back((start + part * half) % table.width);
+        }
+    return layout;
 }
 
 }  // namespace
@@ -104,6 +119,7 @@ void GroundPanorama(const cv::Mat& strip, const MainViewSettings& g, cv::Mat& ou
 void EngineCore::TakeMainViewSettings(MainViewSettings& g) const
 {
     g.tables = m_pPanoramaMap->Take([&] {
+        g.circle = m_pCircleSpans;
         g.uHalfSize = m_uHalfSize;
         g.uRadius = m_uRadius;
         g.nInstallMode = m_eInstallMode;
@@ -135,35 +151,64 @@ void EngineCore::DrawOutlines(cv::Mat& matCircle) const
     }
 }
 
-bool EngineCore::ComposeMain(cv::Mat& out, bool bDrawOutlines) const
+// Takes the settings, resizes the source to the working image, masks the lens
+// circle and draws the outlines on it.
+bool EngineCore::PrepareCircle(MainViewSettings& g, cv::Mat& working, cv::Mat& circle, bool bDrawOutlines) const
 {
-    MainViewSettings g;
     TakeMainViewSettings(g);
     const cv::Mat& source = *m_pMatSource;
     if (PlanMainView(g, source).width == 0)
         return false;
     const kernels::KernelTable& k = kernels::ActiveKernels();
     const int side = 2 * static_cast<int>(g.uHalfSize);
-    cv::Mat working(side, side, CV_8UC3);
+    working.create(side, side, CV_8UC3);
     k.resize(source, working);
-    if (!IsWall(g.nInstallMode))
-        k.maskCircle(working, cv::Point(static_cast<int>(g.uHalfSize), static_cast<int>(g.uHalfSize)),
-                     static_cast<int>(g.uRadius));
-    cv::Mat circle = working(CircleRect(g));
+    circle = working(CircleRect(g));
+    if (!IsWall(g.nInstallMode)) {
+        if (!g.circle || g.circle->size != circle.size())
+            return false;
+        k.maskCircle(circle, *g.circle);
+    }
     if (bDrawOutlines)
         DrawOutlines(circle);
+    return true;
+}
+
+bool EngineCore::ComposeMain(cv::Mat& out, bool bDrawOutlines) const
+{
+    MainViewSettings g;
+    cv::Mat working, circle;
+    if (!PrepareCircle(g, working, circle, bDrawOutlines))
+        return false;
     if (g.nViewType == ZR_FE_VIEW_ORIGINAL) {
         out = circle;
         return true;
     }
-    cv::Mat panorama(g.tables.mapX.size(), CV_8UC3);
-    k.remap(circle, g.tables.mapX, g.tables.mapY, panorama);
-    if (IsWall(g.nInstallMode)) {
-        out = panorama(cv::Rect(static_cast<int>(g.stWall.uStartX), static_cast<int>(g.stWall.uStartY),
-                                static_cast<int>(g.stWall.uWidth), static_cast<int>(g.stWall.uHeight)));
+    const kernels::RowLayout layout = PanoramaLayout(g);
+    cv::Mat picture(layout.height(), layout.width, CV_8UC3);
+    kernels::ActiveKernels().remap(circle, g.tables.Table(), layout, picture);
+    out = picture;
+    return true;
+}
+
+bool EngineCore::RenderMain(const PictureProvider& provide, bool bDrawOutlines) const
+{
+    MainViewSettings g;
+    cv::Mat working, circle;
+    if (!PrepareCircle(g, working, circle, bDrawOutlines))
+        return false;
+    const kernels::KernelTable& k = kernels::ActiveKernels();
+    PlanarPicture out;
+    if (g.nViewType == ZR_FE_VIEW_ORIGINAL) {
+        if (!provide({circle.cols, circle.rows}, out))
+            return false;
+        k.workingTo420(circle, out);
         return true;
     }
-    GroundPanorama(panorama, g, out);
+    const kernels::RowLayout layout = PanoramaLayout(g);
+    if (!provide({layout.width, layout.height()}, out))
+        return false;
+    k.remapTo420(circle, g.tables.Table(), layout, out);
     return true;
 }
 
@@ -173,11 +218,27 @@ bool EngineCore::ComposeSub(int nIndex, cv::Mat& out) const
         return false;
     const ZRFishEyeMap::Lease tables = m_pNormalMap[static_cast<size_t>(nIndex)]->Take();
     const cv::Mat& source = *m_pMatSource;
-    if (!IsWorkingPicture(source) || !CanRemap(source.size(), tables.mapX, tables.mapY))
+    if (!IsWorkingPicture(source) || !CanRemap(source.size(), tables.Table()))
         return false;
-    cv::Mat view(tables.mapX.size(), CV_8UC3);
-    kernels::ActiveKernels().remap(source, tables.mapX, tables.mapY, view);
+    const kernels::RowLayout layout = kernels::WholeTable(tables.Table().size());
+    cv::Mat view(tables.Table().size(), CV_8UC3);
+    kernels::ActiveKernels().remap(source, tables.Table(), layout, view);
     out = view;
+    return true;
+}
+
+bool EngineCore::RenderSub(int nIndex, const PictureProvider& provide) const
+{
+    if (nIndex < 0 || nIndex >= kMaxSubViews)
+        return false;
+    const ZRFishEyeMap::Lease tables = m_pNormalMap[static_cast<size_t>(nIndex)]->Take();
+    const cv::Mat& source = *m_pMatSource;
+    const cv::Size size = tables.Table().size();
+    PlanarPicture out;
+    if (!IsWorkingPicture(source) || !CanRemap(source.size(), tables.Table()) || size.width < 2 ||
+        size.height < 2 || !provide({size.width, size.height}, out))
+        return false;
+    kernels::ActiveKernels().remapTo420(source, tables.Table(), kernels::WholeTable(size), out);
     return true;
 }
 
@@ -194,9 +255,9 @@ ViewSize EngineCore::SubViewSize(int nIndex) const
         return {};
     const ZRFishEyeMap::Lease tables = m_pNormalMap[static_cast<size_t>(nIndex)]->Take();
     const cv::Mat& source = *m_pMatSource;
-    if (!IsWorkingPicture(source) || !CanRemap(source.size(), tables.mapX, tables.mapY))
+    if (!IsWorkingPicture(source) || !CanRemap(source.size(), tables.Table()))
         return {};
-    return {tables.mapX.cols, tables.mapY.rows};
+    return {tables.Table().size().width, tables.Table().size().height};
 }
 
 }  // namespace zrfe

@@ -79,20 +79,24 @@ int Engine::LoadPicture(CZRPacketPIC* pPacket) { return m_pCore->LoadPicture(pPa
 ViewSize Engine::GetMainViewSize() const { return m_pCore->MainViewSize(); }
 ViewSize Engine::GetSubViewSize(int nIndex) const { return m_pCore->SubViewSize(nIndex); }
 
-int Engine::RenderMain(const PlanarPicture& stOut) const
+namespace {
+// The caller's picture, when it has the view's size.
+PictureProvider Into(const PlanarPicture& stOut)
 {
-    cv::Mat picture;
-    if (!m_pCore->ComposeMain(picture, true))
-        return -1;
-    return MatTo420(picture, stOut);
+    return [&stOut](ViewSize size, PlanarPicture& out) {
+        if (size.width != stOut.width || size.height != stOut.height)
+            return false;
+        out = stOut;
+        return true;
+    };
 }
+}  // namespace
+
+int Engine::RenderMain(const PlanarPicture& stOut) const { return m_pCore->RenderMain(Into(stOut), true) ? 0 : -1; }
 
 int Engine::RenderSub(int nIndex, const PlanarPicture& stOut) const
 {
-    cv::Mat picture;
-    if (!m_pCore->ComposeSub(nIndex, picture))
-        return -1;
-    return MatTo420(picture, stOut);
+    return m_pCore->RenderSub(nIndex, Into(stOut)) ? 0 : -1;
 }
 
 }  // namespace zrfe

@@ -10,6 +10,7 @@
 
 #include <array>
 #include <atomic>
+#include <functional>
 #include <memory>
 
 #include <opencv2/core.hpp>
@@ -30,7 +31,12 @@ struct MainViewSettings {
     unsigned int uAngle = 0;
     tag_ZR_FE_WALL_VIEW_S stWall{};
     ZRFishEyeMap::Lease tables;
+    std::shared_ptr<const kernels::CircleSpans> circle;
 };
+
+// Hands a render the 4:2:0 picture to write a view of this size into; false
+// when it has none, and nothing is written.
+using PictureProvider = std::function<bool(ViewSize size, PlanarPicture& out)>;
 
 class EngineCore {
 public:
@@ -70,6 +76,10 @@ public:
     // temporaries of the call, never with the source picture.
     bool ComposeMain(cv::Mat& out, bool bDrawOutlines) const;
     bool ComposeSub(int nIndex, cv::Mat& out) const;
+    // The same views written straight into 4:2:0 pictures; false, nothing
+    // written, when nothing can be composed or the provider has no picture.
+    bool RenderMain(const PictureProvider& provide, bool bDrawOutlines) const;
+    bool RenderSub(int nIndex, const PictureProvider& provide) const;
     ViewSize MainViewSize() const;
     ViewSize SubViewSize(int nIndex) const;
 
@@ -97,6 +107,9 @@ public:
     std::atomic<int> m_nLineMask;
     // The latest frame in the working format, a square of the frame's width.
     std::unique_ptr<cv::Mat> m_pMatSource;
+    // The floor and ceiling lens circle's rows in the original view; set with the
+    // panorama tables, under their lock.
+    std::shared_ptr<const kernels::CircleSpans> m_pCircleSpans;
 
 private:
     int UpdatePanoramaMap();
@@ -110,6 +123,7 @@ private:
     void RebuildAllNormalViews();
     void TakeMainViewSettings(MainViewSettings& stSettings) const;
     void DrawOutlines(cv::Mat& matCircle) const;
+    bool PrepareCircle(MainViewSettings& g, cv::Mat& working, cv::Mat& circle, bool bDrawOutlines) const;
 };
 
 }  // namespace zrfe

@@ -71,21 +71,28 @@ int MatTo420(const cv::Mat& src, const PlanarPicture& out)
 
 int MatToFrame(CZRFrame& frm, const cv::Mat& src)
 {
-    if (src.type() != CV_8UC3 || src.cols < 2 || src.rows < 2)
+    PlanarPicture out;
+    if (src.type() != CV_8UC3 || !FramePicture(frm, {src.cols, src.rows}, out))
         return -1;
-    const int W = src.cols, H = src.rows;
+    return MatTo420(src, out);
+}
+
+bool FramePicture(CZRFrame& frm, ViewSize size, PlanarPicture& out)
+{
+    const int W = size.width, H = size.height;
+    if (W < 2 || H < 2)
+        return false;
     CZRPacketPIC* pkt = frm.GetPicture();
     if (!pkt || pkt->m_uWidth != static_cast<unsigned int>(W) || pkt->m_uHeight != static_cast<unsigned int>(H)) {
         CZRPacketPIC* fresh = CZRPacketPIC::Acquire(static_cast<unsigned int>(W), static_cast<unsigned int>(H),
                                                     ZR_PIC_FORMAT_YV12, nullptr, 0);
         if (!fresh)
-            return -1;
+            return false;
         frm.SetPicture(fresh);
         fresh->Release();
         pkt = frm.GetPicture();
     }
     // The packet's planes are Y, V, U.
-    PlanarPicture out;
     out.width = W;
     out.height = H;
     const int order[3] = {0, 2, 1};
@@ -93,7 +100,7 @@ int MatToFrame(CZRFrame& frm, const cv::Mat& src)
         out.planes[c] = pkt->GetLine(order[c], 0);
         out.pitches[c] = static_cast<int>(pkt->m_uPitch[order[c]]);
     }
-    return MatTo420(src, out);
+    return true;
 }
 
 }  // namespace zrfe

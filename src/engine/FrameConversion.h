@@ -32,6 +32,11 @@ int MatTo420(const cv::Mat& src, const PlanarPicture& out);
 // matches. -1 (frame untouched) as MatTo420.
 int MatToFrame(CZRFrame& frm, const cv::Mat& src);
 
+// The frame's packet as a 4:2:0 picture of this size, reusing the packet when its
+// size matches and giving the frame a new one otherwise; false (frame untouched)
+// below 2 x 2 or when no packet can be had.
+bool FramePicture(CZRFrame& frm, ViewSize size, PlanarPicture& out);
+
 }  // namespace zrfe
 
 #endif

@@ -9,37 +9,40 @@
 #include <opencv2/core.hpp>
 
 #include "ZRBase.h"
+#include "kernels/KernelInputs.h"
 
 // m_matMapX and m_matMapY hold, per output pixel, the absolute column and row
-// of the input picture to sample (CV_32FC1, the view's output size).
+// of the input picture to sample (CV_32FC1, the view's output size); the
+// installed kernels::RemapTable holds them with their fixed-point form.
 //
 // The settings thread rebuilds tables while a render may be remapping with
 // them, so installed tables are never written: a render takes a Lease on them
-// under m_mtxTables, and a rebuild writes into the old memory only once no
+// under the holder's lock, and a rebuild writes into the old memory only once no
 // lease on it is left (Reclaim), otherwise into new matrices, which Install()
 // swaps in under the lock. The settings thread, being the only writer, reads
 // the members without the lock; nothing else keeps copies of them.
 class ZRFishEyeMap : public CZRObject {
 public:
-    // A render's hold on one pair of tables: valid and unchanged while it lives.
+    // A render's hold on one table: valid and unchanged while it lives.
     class Lease {
     public:
         Lease() = default;
         Lease(Lease&&) = default;
         Lease& operator=(Lease&&) = default;
         ~Lease();
-        cv::Mat mapX;
-        cv::Mat mapY;
+        const zrfe::kernels::RemapTable& Table() const { return *m_pTable; }
 
     private:
         friend class ZRFishEyeMap;
+        std::shared_ptr<const zrfe::kernels::RemapTable> m_pTable;
         std::shared_ptr<std::atomic<int>> m_pReaders;
     };
 
     ZRFishEyeMap();
     ~ZRFishEyeMap() override;
 
-    // alsoUnderLock runs under the same lock, for settings that belong with the tables.
+    // Derives the fixed-point form and installs both; alsoUnderLock runs under the
+    // same lock, for settings that belong with the tables.
     void Install(const cv::Mat& matMapX, const cv::Mat& matMapY, const std::function<void()>& alsoUnderLock = nullptr);
     // alsoUnderLock runs under the lock that hands out the lease.
     Lease Take(const std::function<void()>& alsoUnderLock = nullptr);
@@ -56,7 +59,8 @@ public:
 
 private:
     CZRMutex m_mtxTables;
-    // Leases on the installed pair; a new count with every Install.
+    std::shared_ptr<zrfe::kernels::RemapTable> m_pTable;
+    // Leases on the installed table; a new count with every Install.
     std::shared_ptr<std::atomic<int>> m_pReaders;
 };
 

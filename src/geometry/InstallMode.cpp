@@ -42,7 +42,15 @@ int EngineCore::UpdateGroundMap()
     cv::Mat mapX, mapY;
     m_pPanoramaMap->Reclaim(mapX, mapY);
     BuildGroundPanoramaTable(m_uRadius, m_stGroundView.uRadiusCut, m_eInstallMode, mapX, mapY);
-    m_pPanoramaMap->Install(mapX, mapY, [this] { m_stGroundView.uRadius = m_uRadius; });
+    // The lens circle's rows in the original view, rasterised once per radius.
+    auto spans = std::make_shared<kernels::CircleSpans>();
+    const int r = static_cast<int>(m_uRadius);
+    if (r >= 1)
+        kernels::BuildCircleSpans(cv::Size(2 * r, 2 * r), cv::Point(r, r), r, *spans);
+    m_pPanoramaMap->Install(mapX, mapY, [&] {
+        m_stGroundView.uRadius = m_uRadius;
+        m_pCircleSpans = std::move(spans);
+    });
     return 0;
 }
 

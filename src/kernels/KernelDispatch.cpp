@@ -6,7 +6,10 @@ namespace kernels {
 
 std::vector<const KernelTable*> AvailableKernelTables()
 {
-    return {&ReferenceKernels(), &ScalarKernels()};
+    std::vector<const KernelTable*> tables = {&ReferenceKernels(), &ScalarKernels()};
+    if (const KernelTable* simd = Simd128Kernels())
+        tables.push_back(simd);
+    return tables;
 }
 
 const KernelTable& ActiveKernels()

@@ -17,21 +17,27 @@
 
 #include <opencv2/core.hpp>
 
+#include "KernelInputs.h"
 #include "ZRFishEyeEngine.h"
 
 namespace zrfe {
 namespace kernels {
 
-// dst (the tables' size, CV_8UC3) = bilinear samples of src at (mapX, mapY)
-// (CV_32FC1), with 0 in every channel where a tap falls outside src.
-using RemapFn = void (*)(const cv::Mat& src, const cv::Mat& mapX, const cv::Mat& mapY, cv::Mat& dst);
+// dst (layout.height() x layout.width, CV_8UC3): output pixel (r, c) is the
+// bilinear sample of src (CV_8UC3) at the table's position in row tableRow[r],
+// column (columnStart[r] + c) wrapped, with 0 in every channel for taps off src.
+using RemapFn = void (*)(const cv::Mat& src, const RemapTable& table, const RowLayout& layout, cv::Mat& dst);
+
+// The same picture written as 4:2:0 planes (see WorkingTo420Fn) without keeping it.
+using RemapTo420Fn = void (*)(const cv::Mat& src, const RemapTable& table, const RowLayout& layout,
+                              const PlanarPicture& out);
 
 // dst (its own size, CV_8UC3) = bilinear resize of src.
 using ResizeFn = void (*)(const cv::Mat& src, cv::Mat& dst);
 
-// In place: luma 0 outside the filled circle (8-connected rasterisation) of
-// the given centre and radius; chroma everywhere and luma inside are kept.
-using MaskCircleFn = void (*)(cv::Mat& picture, cv::Point centre, int radius);
+// In place: luma 0 outside the filled circle (8-connected rasterisation), chroma
+// everywhere and luma inside kept. The picture has the circle's size.
+using MaskCircleFn = void (*)(cv::Mat& picture, const CircleSpans& circle);
 
 // dst (h x w, CV_8UC3) = the NV12 frame's luma and its U and V planes, each
 // bilinearly resized to w x h. The frame is readable (see IsReadableFrameDesc).
@@ -48,6 +54,7 @@ using WorkingTo420Fn = void (*)(const cv::Mat& src, const PlanarPicture& out);
 struct KernelTable {
     const char* name;
     RemapFn remap;
+    RemapTo420Fn remapTo420;
     ResizeFn resize;
     MaskCircleFn maskCircle;
     Nv12ToWorkingFn nv12ToWorking;
@@ -60,6 +67,10 @@ const KernelTable& ReferenceKernels();
 
 // Plain C++ versions, exact to the reference.
 const KernelTable& ScalarKernels();
+
+// The scalar table with the gathers in 128-bit vector arithmetic (the
+// processor's baseline: SSE2, NEON); null where this build has none.
+const KernelTable* Simd128Kernels();
 
 // Every table this build has and this CPU runs, the reference first.
 std::vector<const KernelTable*> AvailableKernelTables();

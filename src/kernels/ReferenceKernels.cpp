@@ -1,5 +1,8 @@
 // The reference kernels: each is the chain of OpenCV calls whose bytes the
 // library promises.
+#include <algorithm>
+#include <cstring>
+
 #include <opencv2/imgproc.hpp>
 
 #include "Kernels.h"
@@ -20,9 +23,24 @@ cv::Mat Resized(const cv::Mat& plane, cv::Size size)
     return out;
 }
 
-void RemapReference(const cv::Mat& src, const cv::Mat& mapX, const cv::Mat& mapY, cv::Mat& dst)
+void RemapReference(const cv::Mat& src, const RemapTable& table, const RowLayout& layout, cv::Mat& dst)
 {
-    cv::remap(src, dst, mapX, mapY, cv::INTER_LINEAR, cv::BORDER_CONSTANT, cv::Scalar::all(0));
+    cv::Mat whole;
+    cv::remap(src, whole, table.mapX, table.mapY, cv::INTER_LINEAR, cv::BORDER_CONSTANT, cv::Scalar::all(0));
+    // Each output row is a run of a table row, wrapping at its end.
+    const size_t pixel = whole.elemSize();
+    for (int r = 0; r < layout.height(); ++r) {
+        const unsigned char* row = whole.ptr<unsigned char>(layout.tableRow[static_cast<size_t>(r)]);
+        unsigned char* out = dst.ptr<unsigned char>(r);
+        int column = layout.columnStart[static_cast<size_t>(r)];
+        for (int done = 0; done < layout.width;) {
+            const int run = std::min(layout.width - done, whole.cols - column);
+            std::memcpy(out + static_cast<size_t>(done) * pixel, row + static_cast<size_t>(column) * pixel,
+                        static_cast<size_t>(run) * pixel);
+            done += run;
+            column = 0;
+        }
+    }
 }
 
 void ResizeReference(const cv::Mat& src, cv::Mat& dst)
@@ -30,10 +48,10 @@ void ResizeReference(const cv::Mat& src, cv::Mat& dst)
     cv::resize(src, dst, dst.size(), 0, 0, cv::INTER_LINEAR);
 }
 
-void MaskCircleReference(cv::Mat& picture, cv::Point centre, int radius)
+void MaskCircleReference(cv::Mat& picture, const CircleSpans& circle)
 {
     cv::Mat mask(picture.size(), picture.type(), kMaskOutside);
-    cv::circle(mask, centre, radius, kMaskInside, cv::FILLED, cv::LINE_8, 0);
+    cv::circle(mask, circle.centre, circle.radius, kMaskInside, cv::FILLED, cv::LINE_8, 0);
     cv::bitwise_and(picture, mask, picture);
 }
 
@@ -71,12 +89,25 @@ void WorkingTo420Reference(const cv::Mat& src, const PlanarPicture& out)
         chroma[c].copyTo(cv::Mat(half, CV_8UC1, out.planes[1 + c], static_cast<size_t>(out.pitches[1 + c])));
 }
 
+void RemapTo420Reference(const cv::Mat& src, const RemapTable& table, const RowLayout& layout,
+                         const PlanarPicture& out)
+{
+    cv::Mat picture(layout.height(), layout.width, CV_8UC3);
+    RemapReference(src, table, layout, picture);
+    WorkingTo420Reference(picture, out);
+}
+
 }  // namespace
 
 const KernelTable& ReferenceKernels()
 {
-    static const KernelTable table = {"reference",          RemapReference,           ResizeReference,
-                                      MaskCircleReference,  Nv12ToWorkingReference,   PlanesToWorkingReference,
+    static const KernelTable table = {"reference",
+                                      RemapReference,
+                                      RemapTo420Reference,
+                                      ResizeReference,
+                                      MaskCircleReference,
+                                      Nv12ToWorkingReference,
+                                      PlanesToWorkingReference,
                                       WorkingTo420Reference};
     return table;
 }

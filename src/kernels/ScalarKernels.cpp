@@ -5,7 +5,7 @@
 
 #include <opencv2/imgproc.hpp>
 
-#include "Kernels.h"
+#include "Gather.h"
 
 namespace zrfe {
 namespace kernels {
@@ -13,7 +13,6 @@ namespace kernels {
 namespace {
 
 const int kChannels = 3;
-const unsigned char kInside = 255;
 
 // One pass interleaves the three planes (each of dst's size) into dst.
 void Interleave(const cv::Mat& c0, const cv::Mat& c1, const cv::Mat& c2, cv::Mat& dst)
@@ -40,16 +39,16 @@ cv::Mat ResizedTo(const cv::Mat& plane, cv::Size size)
     return out;
 }
 
-void MaskCircleScalar(cv::Mat& picture, cv::Point centre, int radius)
+void MaskCircleScalar(cv::Mat& picture, const CircleSpans& circle)
 {
-    // The same rasterisation as the reference, on one channel: only luma changes.
-    cv::Mat inside(picture.size(), CV_8UC1, cv::Scalar(0));
-    cv::circle(inside, centre, radius, cv::Scalar(kInside), cv::FILLED, cv::LINE_8, 0);
+    // The circle's rows were rasterised once with the geometry: only luma outside them changes.
     for (int y = 0; y < picture.rows; ++y) {
-        const unsigned char* keep = inside.ptr<unsigned char>(y);
         unsigned char* px = picture.ptr<unsigned char>(y);
-        for (int x = 0; x < picture.cols; ++x)
-            px[kChannels * x] = static_cast<unsigned char>(px[kChannels * x] & keep[x]);
+        const int first = circle.first[static_cast<size_t>(y)], end = circle.end[static_cast<size_t>(y)];
+        for (int x = 0; x < first; ++x)
+            px[kChannels * x] = 0;
+        for (int x = end; x < picture.cols; ++x)
+            px[kChannels * x] = 0;
     }
 }
 
@@ -81,13 +80,13 @@ void PlanesToWorkingScalar(const cv::Mat& luma, const cv::Mat& u, const cv::Mat&
 void WorkingTo420Scalar(const cv::Mat& src, const PlanarPicture& out)
 {
     const int W = src.cols, H = src.rows;
-    for (int y = 0; y < H; ++y) {
-        const unsigned char* px = src.ptr<unsigned char>(y);
-        unsigned char* luma = out.planes[0] + static_cast<size_t>(y) * static_cast<size_t>(out.pitches[0]);
-        for (int x = 0; x < W; ++x)
-            luma[x] = px[kChannels * x];
-    }
     if (W % 2 != 0 || H % 2 != 0) {
+        for (int y = 0; y < H; ++y) {
+            const unsigned char* px = src.ptr<unsigned char>(y);
+            unsigned char* luma = out.planes[0] + static_cast<size_t>(y) * static_cast<size_t>(out.pitches[0]);
+            for (int x = 0; x < W; ++x)
+                luma[x] = px[kChannels * x];
+        }
         // Odd sizes scale by slightly more than two: OpenCV's bilinear weights decide.
         cv::Mat ch[3];
         cv::split(src, ch);
@@ -99,31 +98,60 @@ void WorkingTo420Scalar(const cv::Mat& src, const PlanarPicture& out)
     }
     // Halving an even size bilinearly is the rounded mean of each 2 x 2 block.
     for (int y = 0; y < H / 2; ++y) {
-        const unsigned char* top = src.ptr<unsigned char>(2 * y);
-        const unsigned char* bottom = src.ptr<unsigned char>(2 * y + 1);
-        for (int c = 1; c < kChannels; ++c) {
-            unsigned char* dst = out.planes[c] + static_cast<size_t>(y) * static_cast<size_t>(out.pitches[c]);
-            for (int x = 0; x < W / 2; ++x) {
-                const int i = 2 * kChannels * x + c;
-                dst[x] = static_cast<unsigned char>((top[i] + top[i + kChannels] + bottom[i] + bottom[i + kChannels] + 2) >> 2);
-            }
-        }
+        auto row = [&](int p, int r) { return out.planes[p] + static_cast<size_t>(r) * static_cast<size_t>(out.pitches[p]); };
+        RowPairTo420(src.ptr<unsigned char>(2 * y), src.ptr<unsigned char>(2 * y + 1), W, row(0, 2 * y),
+                     row(0, 2 * y + 1), row(1, y), row(2, y));
     }
+}
+
+void RemapScalar(const cv::Mat& src, const RemapTable& table, const RowLayout& layout, cv::Mat& dst)
+{
+    RemapWith(GatherRunScalar, src, table, layout, dst);
+}
+
+void RemapTo420Scalar(const cv::Mat& src, const RemapTable& table, const RowLayout& layout, const PlanarPicture& out)
+{
+    RemapTo420With(GatherRunScalar, WorkingTo420Scalar, src, table, layout, out);
+}
+
+void RemapSimd128(const cv::Mat& src, const RemapTable& table, const RowLayout& layout, cv::Mat& dst)
+{
+    RemapWith(GatherRunSimd128(), src, table, layout, dst);
+}
+
+void RemapTo420Simd128(const cv::Mat& src, const RemapTable& table, const RowLayout& layout, const PlanarPicture& out)
+{
+    RemapTo420With(GatherRunSimd128(), WorkingTo420Scalar, src, table, layout, out);
 }
 
 }  // namespace
 
 const KernelTable& ScalarKernels()
 {
-    // The gather and the resize of the working copy stay the reference's.
+    // The resize of the working copy stays the reference's: its rounding is OpenCV's own.
     static const KernelTable table = {"scalar",
-                                      ReferenceKernels().remap,
+                                      RemapScalar,
+                                      RemapTo420Scalar,
                                       ReferenceKernels().resize,
                                       MaskCircleScalar,
                                       Nv12ToWorkingScalar,
                                       PlanesToWorkingScalar,
                                       WorkingTo420Scalar};
     return table;
+}
+
+const KernelTable* Simd128Kernels()
+{
+    if (!GatherRunSimd128())
+        return nullptr;
+    static const KernelTable table = [] {
+        KernelTable t = ScalarKernels();
+        t.name = "simd128";
+        t.remap = RemapSimd128;
+        t.remapTo420 = RemapTo420Simd128;
+        return t;
+    }();
+    return &table;
 }
 
 }  // namespace kernels

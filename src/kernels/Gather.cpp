@@ -1,0 +1,201 @@
+#include "Gather.h"
+
+#include <cstring>
+#include <vector>
+
+#include <opencv2/core/hal/intrin.hpp>
+
+namespace zrfe {
+namespace kernels {
+
+namespace {
+
+const int kChannels = 3;
+const int kWeightRound = 1 << (kWeightBits - 1);
+
+// The four bilinear weights of each fraction, top-left, top-right, bottom-left,
+// bottom-right, summing to 1 << kWeightBits. cv::remap's weights are these times
+// 32 (one of them saturated at the zero fraction), which rounds to the same bytes.
+struct WeightTable {
+    int16_t w[kFractionSteps * kFractionSteps][4];
+    WeightTable()
+    {
+        for (int fy = 0; fy < kFractionSteps; ++fy)
+            for (int fx = 0; fx < kFractionSteps; ++fx) {
+                int16_t* e = w[(fy << kFractionBits) | fx];
+                e[0] = static_cast<int16_t>((kFractionSteps - fx) * (kFractionSteps - fy));
+                e[1] = static_cast<int16_t>(fx * (kFractionSteps - fy));
+                e[2] = static_cast<int16_t>((kFractionSteps - fx) * fy);
+                e[3] = static_cast<int16_t>(fx * fy);
+            }
+    }
+};
+
+const WeightTable& Weights()
+{
+    static const WeightTable table;
+    return table;
+}
+
+// One output pixel, one channel at a time; taps off the picture count as 0.
+void GatherPixel(const cv::Mat& src, cv::Vec2s tap, const int16_t* w, unsigned char* out)
+{
+    const int x = tap[0], y = tap[1];
+    if (static_cast<unsigned int>(x) < static_cast<unsigned int>(src.cols - 1) &&
+        static_cast<unsigned int>(y) < static_cast<unsigned int>(src.rows - 1)) {
+        const unsigned char* p = src.ptr<unsigned char>(y) + static_cast<size_t>(x) * kChannels;
+        const unsigned char* q = p + src.step;
+        for (int c = 0; c < kChannels; ++c)
+            out[c] = static_cast<unsigned char>(
+                (p[c] * w[0] + p[c + kChannels] * w[1] + q[c] * w[2] + q[c + kChannels] * w[3] + kWeightRound) >>
+                kWeightBits);
+        return;
+    }
+    const bool x0 = x >= 0 && x < src.cols, x1 = x + 1 >= 0 && x + 1 < src.cols;
+    const bool y0 = y >= 0 && y < src.rows, y1 = y + 1 >= 0 && y + 1 < src.rows;
+    const unsigned char* row0 = y0 ? src.ptr<unsigned char>(y) : nullptr;
+    const unsigned char* row1 = y1 ? src.ptr<unsigned char>(y + 1) : nullptr;
+    for (int c = 0; c < kChannels; ++c) {
+        const int v00 = row0 && x0 ? row0[x * kChannels + c] : 0;
+        const int v01 = row0 && x1 ? row0[(x + 1) * kChannels + c] : 0;
+        const int v10 = row1 && x0 ? row1[x * kChannels + c] : 0;
+        const int v11 = row1 && x1 ? row1[(x + 1) * kChannels + c] : 0;
+        out[c] = static_cast<unsigned char>((v00 * w[0] + v01 * w[1] + v10 * w[2] + v11 * w[3] + kWeightRound) >>
+                                            kWeightBits);
+    }
+}
+
+#if CV_SIMD128
+// Four bytes of a row's two taps as 16-bit lanes (a0 b0 a1 b1 a2 b2 . .), so that
+// one multiply-add per lane pair weighs both taps of each channel.
+inline cv::v_int16x8 TapPairs(const unsigned char* p)
+{
+    uint32_t left, right;
+    std::memcpy(&left, p, sizeof left);        // a0 a1 a2 b0
+    std::memcpy(&right, p + 2, sizeof right);  // a2 b0 b1 b2: stays within the two taps
+    const cv::v_uint16x8 a = cv::v_expand_low(cv::v_reinterpret_as_u8(cv::v_setall_u32(left)));
+    const cv::v_uint16x8 b = cv::v_rotate_right<1>(cv::v_expand_low(cv::v_reinterpret_as_u8(cv::v_setall_u32(right))));
+    cv::v_uint16x8 lo, hi;
+    cv::v_zip(a, b, lo, hi);
+    return cv::v_reinterpret_as_s16(lo);
+}
+
+void GatherRunSimd(const cv::Mat& src, const cv::Vec2s* taps, const uint16_t* fractions, int count,
+                   unsigned char* out)
+{
+    const size_t step = src.step;
+    const unsigned int lastTapX = static_cast<unsigned int>(src.cols - 1);
+    const unsigned int lastTapY = static_cast<unsigned int>(src.rows - 1);
+    const WeightTable& weights = Weights();
+    const cv::v_int32x4 round = cv::v_setall_s32(kWeightRound);
+    // Each pixel stores four bytes, the fourth overwritten by the next pixel; the
+    // run's last pixel is written byte by byte.
+    for (int x = 0; x < count; ++x, out += kChannels) {
+        const cv::Vec2s tap = taps[x];
+        const int16_t* w = weights.w[fractions[x]];
+        if (x + 1 < count && static_cast<unsigned int>(tap[0]) < lastTapX &&
+            static_cast<unsigned int>(tap[1]) < lastTapY) {
+            const unsigned char* p =
+                src.data + static_cast<size_t>(tap[1]) * step + static_cast<size_t>(tap[0]) * kChannels;
+            int32_t top, bottom;
+            std::memcpy(&top, w, sizeof top);
+            std::memcpy(&bottom, w + 2, sizeof bottom);
+            const cv::v_int32x4 sum = cv::v_dotprod(TapPairs(p), cv::v_reinterpret_as_s16(cv::v_setall_s32(top))) +
+                                      cv::v_dotprod(TapPairs(p + step), cv::v_reinterpret_as_s16(cv::v_setall_s32(bottom))) +
+                                      round;
+            const cv::v_int32x4 value = sum >> kWeightBits;
+            const cv::v_int16x8 narrow = cv::v_pack(value, value);
+            const uint32_t packed = cv::v_reinterpret_as_u32(cv::v_pack_u(narrow, narrow)).get0();
+            std::memcpy(out, &packed, sizeof packed);
+            continue;
+        }
+        GatherPixel(src, tap, w, out);
+    }
+}
+#endif
+
+// Runs gather over output row r of the layout: one or two runs of a table row.
+void GatherLayoutRow(GatherRunFn gather, const cv::Mat& src, const RemapTable& table, const RowLayout& layout, int r,
+                     unsigned char* out)
+{
+    const int tableRow = layout.tableRow[static_cast<size_t>(r)];
+    const cv::Vec2s* taps = table.taps.ptr<cv::Vec2s>(tableRow);
+    const uint16_t* fractions = table.fractions.ptr<uint16_t>(tableRow);
+    int column = layout.columnStart[static_cast<size_t>(r)];
+    for (int done = 0; done < layout.width;) {
+        const int run = std::min(layout.width - done, table.taps.cols - column);
+        gather(src, taps + column, fractions + column, run, out + static_cast<size_t>(done) * kChannels);
+        done += run;
+        column = 0;
+    }
+}
+
+}  // namespace
+
+void GatherRunScalar(const cv::Mat& src, const cv::Vec2s* taps, const uint16_t* fractions, int count,
+                     unsigned char* out)
+{
+    const WeightTable& weights = Weights();
+    for (int x = 0; x < count; ++x, out += kChannels)
+        GatherPixel(src, taps[x], weights.w[fractions[x]], out);
+}
+
+GatherRunFn GatherRunSimd128()
+{
+#if CV_SIMD128
+    return GatherRunSimd;
+#else
+    return nullptr;
+#endif
+}
+
+void RemapWith(GatherRunFn gather, const cv::Mat& src, const RemapTable& table, const RowLayout& layout, cv::Mat& dst)
+{
+    cv::parallel_for_(cv::Range(0, layout.height()), [&](const cv::Range& rows) {
+        for (int r = rows.start; r < rows.end; ++r)
+            GatherLayoutRow(gather, src, table, layout, r, dst.ptr<unsigned char>(r));
+    });
+}
+
+void RowPairTo420(const unsigned char* top, const unsigned char* bottom, int width, unsigned char* lumaTop,
+                  unsigned char* lumaBottom, unsigned char* u, unsigned char* v)
+{
+    for (int x = 0; x < width; ++x) {
+        lumaTop[x] = top[kChannels * x];
+        lumaBottom[x] = bottom[kChannels * x];
+    }
+    for (int x = 0; x < width / 2; ++x) {
+        const int i = 2 * kChannels * x;
+        u[x] = static_cast<unsigned char>((top[i + 1] + top[i + 4] + bottom[i + 1] + bottom[i + 4] + 2) >> 2);
+        v[x] = static_cast<unsigned char>((top[i + 2] + top[i + 5] + bottom[i + 2] + bottom[i + 5] + 2) >> 2);
+    }
+}
+
+void RemapTo420With(GatherRunFn gather, WorkingTo420Fn toPlanes, const cv::Mat& src, const RemapTable& table,
+                    const RowLayout& layout, const PlanarPicture& out)
+{
+    if (layout.width % 2 != 0 || layout.height() % 2 != 0) {
+        // Odd sizes halve the chroma by OpenCV's bilinear weights: through a whole picture.
+        cv::Mat picture(layout.height(), layout.width, CV_8UC3);
+        RemapWith(gather, src, table, layout, picture);
+        toPlanes(picture, out);
+        return;
+    }
+    // Two output rows at a time, straight into the planes.
+    auto plane = [&](int p, int row) {
+        return out.planes[p] + static_cast<size_t>(row) * static_cast<size_t>(out.pitches[p]);
+    };
+    cv::parallel_for_(cv::Range(0, layout.height() / 2), [&](const cv::Range& pairs) {
+        std::vector<unsigned char> rows(2 * static_cast<size_t>(layout.width) * kChannels);
+        unsigned char* top = rows.data();
+        unsigned char* bottom = top + static_cast<size_t>(layout.width) * kChannels;
+        for (int j = pairs.start; j < pairs.end; ++j) {
+            GatherLayoutRow(gather, src, table, layout, 2 * j, top);
+            GatherLayoutRow(gather, src, table, layout, 2 * j + 1, bottom);
+            RowPairTo420(top, bottom, layout.width, plane(0, 2 * j), plane(0, 2 * j + 1), plane(1, j), plane(2, j));
+        }
+    });
+}
+
+}  // namespace kernels
+}  // namespace zrfe
