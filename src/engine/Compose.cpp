@@ -7,7 +7,7 @@
 
 #include "EngineCore.h"
 #include "geometry/LensGeometry.h"
-#include "kernels/Kernels.h"
+#include "kernels/KernelParts.h"
 
 namespace zrfe {
 
@@ -161,7 +161,8 @@ bool EngineCore::PrepareCircle(MainViewSettings& g, cv::Mat& working, cv::Mat& c
         return false;
     const kernels::KernelTable& k = kernels::ActiveKernels();
     const int side = 2 * static_cast<int>(g.uHalfSize);
-    working.create(side, side, CV_8UC3);
+    // The working picture stays with the thread from one frame to the next.
+    working = kernels::Scratch(kernels::ScratchSlot::kWorking, cv::Size(side, side), CV_8UC3);
     k.resize(source, working);
     circle = working(CircleRect(g));
     if (!IsWall(g.nInstallMode)) {

@@ -72,8 +72,8 @@ public:
     int LoadPicture(CZRPacketPIC* pPacket);
 
     // Composition into working pictures (CV_8UC3, Y U V). False, out untouched,
-    // when nothing can be composed. The main view may share memory with
-    // temporaries of the call, never with the source picture.
+    // when nothing can be composed. The main view may share memory with the
+    // thread's working picture, valid until its next composition; never with the source.
     bool ComposeMain(cv::Mat& out, bool bDrawOutlines) const;
     bool ComposeSub(int nIndex, cv::Mat& out) const;
     // The same views written straight into 4:2:0 pictures; false, nothing

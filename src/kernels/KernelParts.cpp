@@ -1,9 +1,10 @@
-#include "Gather.h"
+#include "KernelParts.h"
 
 #include <cstring>
 #include <vector>
 
 #include <opencv2/core/hal/intrin.hpp>
+#include <opencv2/imgproc.hpp>
 
 namespace zrfe {
 namespace kernels {
@@ -114,6 +115,11 @@ void GatherRunSimd(const cv::Mat& src, const cv::Vec2s* taps, const uint16_t* fr
 }
 #endif
 
+unsigned char* PlaneRow(const PlanarPicture& out, int plane, int row)
+{
+    return out.planes[plane] + static_cast<size_t>(row) * static_cast<size_t>(out.pitches[plane]);
+}
+
 // Runs gather over output row r of the layout: one or two runs of a table row.
 void GatherLayoutRow(GatherRunFn gather, const cv::Mat& src, const RemapTable& table, const RowLayout& layout, int r,
                      unsigned char* out)
@@ -140,15 +146,6 @@ void GatherRunScalar(const cv::Mat& src, const cv::Vec2s* taps, const uint16_t* 
         GatherPixel(src, taps[x], weights.w[fractions[x]], out);
 }
 
-GatherRunFn GatherRunSimd128()
-{
-#if CV_SIMD128
-    return GatherRunSimd;
-#else
-    return nullptr;
-#endif
-}
-
 void RemapWith(GatherRunFn gather, const cv::Mat& src, const RemapTable& table, const RowLayout& layout, cv::Mat& dst)
 {
     cv::parallel_for_(cv::Range(0, layout.height()), [&](const cv::Range& rows) {
@@ -171,8 +168,28 @@ void RowPairTo420(const unsigned char* top, const unsigned char* bottom, int wid
     }
 }
 
-void RemapTo420With(GatherRunFn gather, WorkingTo420Fn toPlanes, const cv::Mat& src, const RemapTable& table,
-                    const RowLayout& layout, const PlanarPicture& out)
+void WorkingTo420With(RowPairTo420Fn rowPair, const cv::Mat& src, const PlanarPicture& out)
+{
+    if (src.cols % 2 != 0 || src.rows % 2 != 0) {
+        // Odd sizes scale by slightly more than two: OpenCV's bilinear weights decide.
+        cv::Mat ch[3];
+        cv::split(src, ch);
+        ch[0].copyTo(cv::Mat(src.size(), CV_8UC1, out.planes[0], static_cast<size_t>(out.pitches[0])));
+        const cv::Size half(src.cols / 2, src.rows / 2);
+        for (int c = 1; c < kChannels; ++c)
+            cv::resize(ch[c], cv::Mat(half, CV_8UC1, out.planes[c], static_cast<size_t>(out.pitches[c])), half, 0, 0,
+                       cv::INTER_LINEAR);
+        return;
+    }
+    cv::parallel_for_(cv::Range(0, src.rows / 2), [&](const cv::Range& pairs) {
+        for (int y = pairs.start; y < pairs.end; ++y)
+            rowPair(src.ptr<unsigned char>(2 * y), src.ptr<unsigned char>(2 * y + 1), src.cols,
+                    PlaneRow(out, 0, 2 * y), PlaneRow(out, 0, 2 * y + 1), PlaneRow(out, 1, y), PlaneRow(out, 2, y));
+    });
+}
+
+void RemapTo420With(GatherRunFn gather, RowPairTo420Fn rowPair, WorkingTo420Fn toPlanes, const cv::Mat& src,
+                    const RemapTable& table, const RowLayout& layout, const PlanarPicture& out)
 {
     if (layout.width % 2 != 0 || layout.height() % 2 != 0) {
         // Odd sizes halve the chroma by OpenCV's bilinear weights: through a whole picture.
@@ -182,9 +199,6 @@ void RemapTo420With(GatherRunFn gather, WorkingTo420Fn toPlanes, const cv::Mat& 
         return;
     }
     // Two output rows at a time, straight into the planes.
-    auto plane = [&](int p, int row) {
-        return out.planes[p] + static_cast<size_t>(row) * static_cast<size_t>(out.pitches[p]);
-    };
     cv::parallel_for_(cv::Range(0, layout.height() / 2), [&](const cv::Range& pairs) {
         std::vector<unsigned char> rows(2 * static_cast<size_t>(layout.width) * kChannels);
         unsigned char* top = rows.data();
@@ -192,9 +206,169 @@ void RemapTo420With(GatherRunFn gather, WorkingTo420Fn toPlanes, const cv::Mat& 
         for (int j = pairs.start; j < pairs.end; ++j) {
             GatherLayoutRow(gather, src, table, layout, 2 * j, top);
             GatherLayoutRow(gather, src, table, layout, 2 * j + 1, bottom);
-            RowPairTo420(top, bottom, layout.width, plane(0, 2 * j), plane(0, 2 * j + 1), plane(1, j), plane(2, j));
+            rowPair(top, bottom, layout.width, PlaneRow(out, 0, 2 * j), PlaneRow(out, 0, 2 * j + 1),
+                    PlaneRow(out, 1, j), PlaneRow(out, 2, j));
         }
     });
+}
+
+}  // namespace kernels
+}  // namespace zrfe
+
+namespace zrfe {
+namespace kernels {
+
+namespace {
+
+const int kPlaneChannels = 3;
+
+cv::Mat ResizedTo(const cv::Mat& plane, cv::Size size, ScratchSlot slot)
+{
+    if (plane.size() == size)
+        return plane;  // OpenCV copies a plane of the target size unchanged
+    cv::Mat& out = Scratch(slot, size, CV_8UC1);
+    cv::resize(plane, out, size, 0, 0, cv::INTER_LINEAR);
+    return out;
+}
+
+}  // namespace
+
+cv::Mat& Scratch(ScratchSlot slot, cv::Size size, int type)
+{
+    thread_local cv::Mat slots[static_cast<int>(ScratchSlot::kCount)];
+    cv::Mat& m = slots[static_cast<int>(slot)];
+    m.create(size, type);
+    return m;
+}
+
+void Interleave(const cv::Mat& c0, const cv::Mat& c1, const cv::Mat& c2, cv::Mat& dst)
+{
+    for (int y = 0; y < dst.rows; ++y) {
+        const unsigned char* p0 = c0.ptr<unsigned char>(y);
+        const unsigned char* p1 = c1.ptr<unsigned char>(y);
+        const unsigned char* p2 = c2.ptr<unsigned char>(y);
+        unsigned char* out = dst.ptr<unsigned char>(y);
+        for (int x = 0; x < dst.cols; ++x) {
+            out[kPlaneChannels * x] = p0[x];
+            out[kPlaneChannels * x + 1] = p1[x];
+            out[kPlaneChannels * x + 2] = p2[x];
+        }
+    }
+}
+
+void SplitPairs(const unsigned char* pairs, int count, unsigned char* u, unsigned char* v)
+{
+    for (int x = 0; x < count; ++x) {
+        u[x] = pairs[2 * x];
+        v[x] = pairs[2 * x + 1];
+    }
+}
+
+void Nv12ToWorkingWith(SplitPairsFn split, InterleaveFn interleave, const tag_ZRFRAME& frame, cv::Mat& dst)
+{
+    const cv::Mat luma(frame.nHeight, frame.nWidth, CV_8UC1, frame.pData[0], static_cast<size_t>(frame.nPitch[0]));
+    const int cw = frame.nWidth / 2, ch = frame.nHeight / 2;
+    cv::Mat& u = Scratch(ScratchSlot::kChromaU, cv::Size(cw, ch), CV_8UC1);
+    cv::Mat& v = Scratch(ScratchSlot::kChromaV, cv::Size(cw, ch), CV_8UC1);
+    for (int y = 0; y < ch; ++y)
+        split(frame.pData[1] + static_cast<size_t>(y) * static_cast<size_t>(frame.nPitch[1]), cw,
+              u.ptr<unsigned char>(y), v.ptr<unsigned char>(y));
+    const cv::Size size = dst.size();
+    interleave(ResizedTo(luma, size, ScratchSlot::kScaledLuma), ResizedTo(u, size, ScratchSlot::kScaledU),
+               ResizedTo(v, size, ScratchSlot::kScaledV), dst);
+}
+
+void PlanesToWorkingWith(InterleaveFn interleave, const cv::Mat& luma, const cv::Mat& u, const cv::Mat& v,
+                         cv::Mat& dst)
+{
+    // Chroma is always resized, even at the target size (a same-size resize is a copy).
+    const cv::Size size = dst.size();
+    interleave(ResizedTo(luma, size, ScratchSlot::kScaledLuma), ResizedTo(u, size, ScratchSlot::kScaledU),
+               ResizedTo(v, size, ScratchSlot::kScaledV), dst);
+}
+
+}  // namespace kernels
+}  // namespace zrfe
+
+namespace zrfe {
+namespace kernels {
+
+#if CV_SIMD128
+namespace {
+
+const int kLanes = 16;
+
+// The sums of adjacent byte pairs, as eight 16-bit lanes.
+inline cv::v_uint16x8 PairSums(const cv::v_uint8x16& a)
+{
+    const cv::v_uint16x8 w = cv::v_reinterpret_as_u16(a);
+    return (w & cv::v_setall_u16(0xFF)) + (w >> 8);
+}
+
+void RowPairTo420Simd(const unsigned char* top, const unsigned char* bottom, int width, unsigned char* lumaTop,
+                      unsigned char* lumaBottom, unsigned char* u, unsigned char* v)
+{
+    int x = 0;
+    for (; x + 2 * kLanes <= width; x += 2 * kLanes) {
+        cv::v_uint8x16 y0[2], u0[2], v0[2], y1[2], u1[2], v1[2];
+        for (int half = 0; half < 2; ++half) {
+            const size_t at = static_cast<size_t>(x + half * kLanes) * kPlaneChannels;
+            cv::v_load_deinterleave(top + at, y0[half], u0[half], v0[half]);
+            cv::v_load_deinterleave(bottom + at, y1[half], u1[half], v1[half]);
+            cv::v_store(lumaTop + x + half * kLanes, y0[half]);
+            cv::v_store(lumaBottom + x + half * kLanes, y1[half]);
+        }
+        // (sum of the 2 x 2 block + 2) >> 2, packed
+        cv::v_store(u + x / 2, cv::v_rshr_pack<2>(PairSums(u0[0]) + PairSums(u1[0]), PairSums(u0[1]) + PairSums(u1[1])));
+        cv::v_store(v + x / 2, cv::v_rshr_pack<2>(PairSums(v0[0]) + PairSums(v1[0]), PairSums(v0[1]) + PairSums(v1[1])));
+    }
+    const size_t done = static_cast<size_t>(x);
+    RowPairTo420(top + done * kPlaneChannels, bottom + done * kPlaneChannels, width - x, lumaTop + done,
+                 lumaBottom + done, u + done / 2, v + done / 2);
+}
+
+void InterleaveSimd(const cv::Mat& c0, const cv::Mat& c1, const cv::Mat& c2, cv::Mat& dst)
+{
+    for (int y = 0; y < dst.rows; ++y) {
+        const unsigned char* p0 = c0.ptr<unsigned char>(y);
+        const unsigned char* p1 = c1.ptr<unsigned char>(y);
+        const unsigned char* p2 = c2.ptr<unsigned char>(y);
+        unsigned char* out = dst.ptr<unsigned char>(y);
+        int x = 0;
+        for (; x + kLanes <= dst.cols; x += kLanes)
+            cv::v_store_interleave(out + static_cast<size_t>(x) * kPlaneChannels, cv::v_load(p0 + x),
+                                   cv::v_load(p1 + x), cv::v_load(p2 + x));
+        for (; x < dst.cols; ++x) {
+            out[kPlaneChannels * x] = p0[x];
+            out[kPlaneChannels * x + 1] = p1[x];
+            out[kPlaneChannels * x + 2] = p2[x];
+        }
+    }
+}
+
+void SplitPairsSimd(const unsigned char* pairs, int count, unsigned char* u, unsigned char* v)
+{
+    int x = 0;
+    for (; x + kLanes <= count; x += kLanes) {
+        cv::v_uint8x16 a, b;
+        cv::v_load_deinterleave(pairs + 2 * static_cast<size_t>(x), a, b);
+        cv::v_store(u + x, a);
+        cv::v_store(v + x, b);
+    }
+    SplitPairs(pairs + 2 * static_cast<size_t>(x), count - x, u + x, v + x);
+}
+
+}  // namespace
+#endif
+
+const Simd128Parts* Simd128()
+{
+#if CV_SIMD128
+    static const Simd128Parts parts = {GatherRunSimd, RowPairTo420Simd, InterleaveSimd, SplitPairsSimd};
+    return &parts;
+#else
+    return nullptr;
+#endif
 }
 
 }  // namespace kernels

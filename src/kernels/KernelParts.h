@@ -1,0 +1,72 @@
+// The building blocks that the kernel tables share: the gather through a
+// fixed-point remap table and the drivers that run it over a view's row layout
+// on OpenCV's thread pool (rows are independent, so the split never changes a
+// byte), and the row operations of the conversions, each in a scalar and a
+// vector version.
+#ifndef ZRFISHEYE_KERNELS_KERNELPARTS_H
+#define ZRFISHEYE_KERNELS_KERNELPARTS_H
+
+#include <cstdint>
+
+#include "Kernels.h"
+
+namespace zrfe {
+namespace kernels {
+
+// Writes count output pixels (three bytes each, nothing beyond) from consecutive
+// taps and fractions of one table row.
+using GatherRunFn = void (*)(const cv::Mat& src, const cv::Vec2s* taps, const uint16_t* fractions, int count,
+                             unsigned char* out);
+void GatherRunScalar(const cv::Mat& src, const cv::Vec2s* taps, const uint16_t* fractions, int count,
+                     unsigned char* out);
+
+void RemapWith(GatherRunFn gather, const cv::Mat& src, const RemapTable& table, const RowLayout& layout, cv::Mat& dst);
+
+// Two rows of a working picture (even width) as two luma rows and one row each
+// of U and V, the rounded mean of each 2 x 2 block: what halving an even size
+// bilinearly gives.
+using RowPairTo420Fn = void (*)(const unsigned char* top, const unsigned char* bottom, int width,
+                                unsigned char* lumaTop, unsigned char* lumaBottom, unsigned char* u, unsigned char* v);
+void RowPairTo420(const unsigned char* top, const unsigned char* bottom, int width, unsigned char* lumaTop,
+                  unsigned char* lumaBottom, unsigned char* u, unsigned char* v);
+
+// Even sizes go row pair by row pair; odd ones through a whole picture and toPlanes.
+void RemapTo420With(GatherRunFn gather, RowPairTo420Fn rowPair, WorkingTo420Fn toPlanes, const cv::Mat& src,
+                    const RemapTable& table, const RowLayout& layout, const PlanarPicture& out);
+// A working picture into 4:2:0 planes: even sizes row pair by row pair, odd ones
+// with OpenCV's bilinear halving of the chroma.
+void WorkingTo420With(RowPairTo420Fn rowPair, const cv::Mat& src, const PlanarPicture& out);
+
+// Three planes of one size interleaved into a working picture of that size.
+using InterleaveFn = void (*)(const cv::Mat& c0, const cv::Mat& c1, const cv::Mat& c2, cv::Mat& dst);
+void Interleave(const cv::Mat& c0, const cv::Mat& c1, const cv::Mat& c2, cv::Mat& dst);
+// count U V byte pairs split into a U row and a V row.
+using SplitPairsFn = void (*)(const unsigned char* pairs, int count, unsigned char* u, unsigned char* v);
+void SplitPairs(const unsigned char* pairs, int count, unsigned char* u, unsigned char* v);
+
+// The conversions in, built from those row operations; chroma (and luma of
+// another size) is scaled by cv::resize, whose rounding is OpenCV's own.
+void Nv12ToWorkingWith(SplitPairsFn split, InterleaveFn interleave, const tag_ZRFRAME& frame, cv::Mat& dst);
+void PlanesToWorkingWith(InterleaveFn interleave, const cv::Mat& luma, const cv::Mat& u, const cv::Mat& v,
+                         cv::Mat& dst);
+
+// Working memory that a thread keeps from one frame to the next, so that a frame
+// of the same size touches no fresh pages: the matrix of this slot, (re)allocated
+// only when its size or type differ.
+enum class ScratchSlot { kChromaU, kChromaV, kScaledLuma, kScaledU, kScaledV, kWorking, kCount };
+cv::Mat& Scratch(ScratchSlot slot, cv::Size size, int type);
+
+// The row operations in 128-bit vector arithmetic (the processor's baseline:
+// SSE2, NEON); null where this build has none.
+struct Simd128Parts {
+    GatherRunFn gather;
+    RowPairTo420Fn rowPair;
+    InterleaveFn interleave;
+    SplitPairsFn split;
+};
+const Simd128Parts* Simd128();
+
+}  // namespace kernels
+}  // namespace zrfe
+
+#endif
