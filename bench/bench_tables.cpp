@@ -1,4 +1,10 @@
 // Table rebuilds: what a mode, radius or sub-view change costs the host thread.
+#include <unistd.h>
+
+#include <chrono>
+#include <fstream>
+#include <memory>
+
 #include <benchmark/benchmark.h>
 
 #include "ZRFishEye.h"
@@ -79,5 +85,50 @@ void BM_WallNormalTable(benchmark::State& state)
         zrfe::BuildWallNormalTable(v, 1280, 720, 1280, x, y);
 }
 BENCHMARK(BM_WallNormalTable)->Unit(benchmark::kMillisecond);
+
+}  // namespace
+
+namespace {
+
+// Resident memory of the process, in megabytes.
+double ResidentMegabytes()
+{
+    std::ifstream statm("/proc/self/statm");
+    long pages = 0, resident = 0;
+    statm >> pages >> resident;
+    return static_cast<double>(resident) * static_cast<double>(sysconf(_SC_PAGESIZE)) / (1024.0 * 1024.0);
+}
+
+std::unique_ptr<CZRFishEyeDewarper> W1Dewarper()
+{
+    std::unique_ptr<CZRFishEyeDewarper> d(new CZRFishEyeDewarper(ZR_FE_INSTALL_CEILING, 1024, ZR_FE_VIEW_PANORAMA, 1280,
+                                                                 1280, 720, 2));
+    d->SetSubViewNum(4);
+    for (int i = 0; i < 4; ++i)
+        d->SetNormalZ(static_cast<unsigned int>(90 * i), i);
+    return d;
+}
+
+// What one dewarper of workload W1 (ceiling, r = 1024, four 1280 x 720 sub views)
+// holds before its first frame, and what a second one of the same geometry adds
+// and costs to construct.
+void BM_DewarperMemory(benchmark::State& state)
+{
+    double first = 0, second = 0, seconds = 0;
+    for (auto _ : state) {
+        const double start = ResidentMegabytes();
+        std::unique_ptr<CZRFishEyeDewarper> a = W1Dewarper();
+        const double one = ResidentMegabytes();
+        const auto t0 = std::chrono::steady_clock::now();
+        std::unique_ptr<CZRFishEyeDewarper> b = W1Dewarper();
+        seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - t0).count();
+        first = one - start;
+        second = ResidentMegabytes() - one;
+    }
+    state.counters["first_MB"] = first;
+    state.counters["second_MB"] = second;
+    state.counters["second_ms"] = seconds * 1000.0;
+}
+BENCHMARK(BM_DewarperMemory)->Iterations(1)->Unit(benchmark::kMillisecond);
 
 }  // namespace

@@ -1,12 +1,14 @@
 // Identity sweeps: every view that the engine renders, and every picture the
 // threaded dewarper delivers, byte for byte against the literal composition.
 #include <memory>
+#include <thread>
 
 #include <gtest/gtest.h>
 #include <opencv2/core/utility.hpp>
 
 #include "LiteralComposition.h"
 #include "TestSupport.h"
+#include "engine/EngineCore.h"
 
 namespace {
 
@@ -181,6 +183,49 @@ TEST(EngineIdentity, TheDewarperDeliversTheEnginesBytes)
         d.Stop();
     }
     CZRFishEyeDewarper::SetThreadNum(4);
+}
+
+const void* PanoramaMemory(const zrfe::Engine& e) { return e.Core().m_pPanoramaMap->m_matMapX.data; }
+const void* SubViewMemory(const zrfe::Engine& e, int i)
+{
+    return e.Core().m_pNormalMap[static_cast<size_t>(i)]->m_matMapX.data;
+}
+
+// Engines of one geometry share their tables; a change on one builds its own copy
+// and leaves the others' pictures as they were; the last engine frees them.
+TEST(SharedTables, EnginesOfOneGeometryShareTablesUntilOneChanges)
+{
+    const size_t before = zrfe::SharedRemapTables().LiveCount();
+    zrtest::Nv12Buffer frame = RandomFrame(320, 320, 0, 31);
+    {
+        std::unique_ptr<zrfe::Engine> engines[2];
+        // Built at the same time on two threads: both end up with one set of tables.
+        std::thread other([&] { engines[1].reset(new zrfe::Engine(ZR_FE_INSTALL_CEILING, 152, ZR_FE_VIEW_PANORAMA, 160, 96, 64)); });
+        engines[0].reset(new zrfe::Engine(ZR_FE_INSTALL_CEILING, 152, ZR_FE_VIEW_PANORAMA, 160, 96, 64));
+        other.join();
+        zrfe::Engine& a = *engines[0];
+        zrfe::Engine& b = *engines[1];
+        for (zrfe::Engine* e : {&a, &b}) {
+            e->SetSubViewNum(2);
+            e->SetNormalY(30, 1);
+            ASSERT_EQ(e->LoadFrame(frame.desc), 0);
+        }
+        EXPECT_EQ(PanoramaMemory(a), PanoramaMemory(b));
+        EXPECT_EQ(SubViewMemory(a, 1), SubViewMemory(b, 1));
+        EXPECT_EQ(a.Core().m_mapPoint.get(), b.Core().m_mapPoint.get());
+        EXPECT_EQ(zrfe::SharedRemapTables().LiveCount(), before + 3) << "the panorama and two different sub views";
+
+        // A new aim and a new radius on b: a keeps its tables and its bytes.
+        const void* shared = SubViewMemory(a, 1);
+        ASSERT_EQ(b.MoveNormalView(tag_ZR_FE_POINT_S{40, 30}, 1), 0);
+        ASSERT_EQ(b.SetInstallMode(ZR_FE_INSTALL_CEILING, 144), 0);
+        EXPECT_EQ(SubViewMemory(a, 1), shared);
+        EXPECT_NE(SubViewMemory(b, 1), shared);
+        EXPECT_NE(PanoramaMemory(a), PanoramaMemory(b));
+        ExpectEngineMatchesLiteral(a, zrtest::LiteralSource(frame.desc), "the engine left alone");
+        ExpectEngineMatchesLiteral(b, zrtest::LiteralSource(frame.desc), "the engine changed");
+    }
+    EXPECT_EQ(zrfe::SharedRemapTables().LiveCount(), before) << "the last engine frees the tables";
 }
 
 }  // namespace

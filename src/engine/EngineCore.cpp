@@ -38,6 +38,7 @@ EngineCore::EngineCore(ENUM_ZR_FE_INSTALL_MODE_E eInstallMode, int nRadius, ENUM
       m_stWallView{0, 0, 0, 0, 0, 0},
       m_pPanoramaMap(new ZRFishEyeMap),
       m_bNormalMapInUse{},
+      m_mapPoint(std::make_shared<ZRPointMap>()),
       m_nSubViewNum(0),
       m_nLineMask(0),
       m_pMatSource(new cv::Mat)
@@ -50,6 +51,21 @@ EngineCore::EngineCore(ENUM_ZR_FE_INSTALL_MODE_E eInstallMode, int nRadius, ENUM
     // A refused mode leaves the panorama empty and the half size 0.
     SetInstallMode(eInstallMode, static_cast<unsigned int>(nRadius), true);
     m_uOrgRadius = static_cast<unsigned int>(nOrgRadius);
+}
+
+void EngineCore::InstallShared(ZRFishEyeMap& holder, const TableKey& key,
+                               const std::function<void(cv::Mat&, cv::Mat&)>& build,
+                               const std::function<void()>& alsoUnderLock)
+{
+    cv::Mat mapX, mapY;
+    holder.Reclaim(mapX, mapY);
+    std::shared_ptr<const SharedRemapTable> table = SharedRemapTables().Get(key, [&] {
+        build(mapX, mapY);
+        auto built = std::make_shared<SharedRemapTable>();
+        kernels::BuildRemapTable(mapX, mapY, built->table);
+        return std::shared_ptr<const SharedRemapTable>(std::move(built));
+    });
+    holder.Install(std::move(table), alsoUnderLock);
 }
 
 int EngineCore::LoadFrame(const tag_ZRFRAME& stFrame)

@@ -100,7 +100,8 @@ public:
     // or vanish; m_bNormalMapInUse says which ones a sub view has claimed.
     std::array<std::unique_ptr<ZRFishEyeMap>, kMaxSubViews> m_pNormalMap;
     bool m_bNormalMapInUse[kMaxSubViews];
-    ZRPointMap m_mapPoint;
+    // Shared with every engine whose panorama table is the same.
+    std::shared_ptr<const ZRPointMap> m_mapPoint;
     tag_ZR_FE_POINT_SET_S m_stSubViewPoints[kMaxSubViews];
     mutable CZRMutex m_mtxSubViewPoints;
     std::atomic<int> m_nSubViewNum;
@@ -124,6 +125,12 @@ private:
     void TakeMainViewSettings(MainViewSettings& stSettings) const;
     void DrawOutlines(cv::Mat& matCircle) const;
     bool PrepareCircle(MainViewSettings& g, cv::Mat& working, cv::Mat& circle, bool bDrawOutlines) const;
+    // Installs the table of key into holder: one that another engine holds, or
+    // one built by build (into the old table's memory when nothing else holds it).
+    static void InstallShared(ZRFishEyeMap& holder, const TableKey& key,
+                              const std::function<void(cv::Mat&, cv::Mat&)>& build,
+                              const std::function<void()>& alsoUnderLock = nullptr);
+    TableKey PanoramaKey() const;
 };
 
 }  // namespace zrfe

@@ -1,31 +1,36 @@
 #include "ZRFishEyeMap.h"
 
-ZRFishEyeMap::ZRFishEyeMap()
-    : m_pTable(std::make_shared<zrfe::kernels::RemapTable>()), m_pReaders(std::make_shared<std::atomic<int>>(0))
-{
-}
+ZRFishEyeMap::ZRFishEyeMap() : m_pTable(std::make_shared<zrfe::SharedRemapTable>()) {}
 
 ZRFishEyeMap::~ZRFishEyeMap() = default;
 
 ZRFishEyeMap::Lease::~Lease()
 {
-    m_pTable.reset();
-    if (m_pReaders)
-        m_pReaders->fetch_sub(1, std::memory_order_release);  // the reads happen before a reuse
+    // The count falls before the hold goes, so a reclaim that sees neither reads
+    // after every read of this render.
+    if (m_pTable)
+        m_pTable->leases.fetch_sub(1, std::memory_order_release);
 }
 
-void ZRFishEyeMap::Install(const cv::Mat& matMapX, const cv::Mat& matMapY, const std::function<void()>& alsoUnderLock)
+ZRFishEyeMap::Lease& ZRFishEyeMap::Lease::operator=(Lease&& other) noexcept
 {
-    // The fixed-point form is derived before the lock: renders go on meanwhile.
-    auto table = std::make_shared<zrfe::kernels::RemapTable>();
-    zrfe::kernels::BuildRemapTable(matMapX, matMapY, *table);
+    if (this != &other) {
+        if (m_pTable)
+            m_pTable->leases.fetch_sub(1, std::memory_order_release);
+        m_pTable = std::move(other.m_pTable);
+    }
+    return *this;
+}
+
+void ZRFishEyeMap::Install(std::shared_ptr<const zrfe::SharedRemapTable> pTable,
+                           const std::function<void()>& alsoUnderLock)
+{
     CZRGuard guard(m_mtxTables);
     if (alsoUnderLock)
         alsoUnderLock();
-    m_matMapX = matMapX;
-    m_matMapY = matMapY;
-    m_pTable = std::move(table);
-    m_pReaders = std::make_shared<std::atomic<int>>(0);
+    m_matMapX = pTable->table.mapX;
+    m_matMapY = pTable->table.mapY;
+    m_pTable = std::move(pTable);
 }
 
 void ZRFishEyeMap::WithLock(const std::function<void()>& fn)
@@ -41,27 +46,27 @@ ZRFishEyeMap::Lease ZRFishEyeMap::Take(const std::function<void()>& alsoUnderLoc
     if (alsoUnderLock)
         alsoUnderLock();
     lease.m_pTable = m_pTable;
-    lease.m_pReaders = m_pReaders;
-    m_pReaders->fetch_add(1, std::memory_order_relaxed);
+    m_pTable->leases.fetch_add(1, std::memory_order_relaxed);
     return lease;
 }
 
 void ZRFishEyeMap::Reclaim(cv::Mat& matMapX, cv::Mat& matMapY)
 {
-    std::shared_ptr<std::atomic<int>> readers;
+    std::shared_ptr<const zrfe::SharedRemapTable> old;
     {
         CZRGuard guard(m_mtxTables);
-        matMapX = m_matMapX;
-        matMapY = m_matMapY;
-        readers = m_pReaders;
+        old = std::move(m_pTable);
+        m_pTable = std::make_shared<zrfe::SharedRemapTable>();
         m_matMapX.release();
         m_matMapY.release();
-        m_pTable = std::make_shared<zrfe::kernels::RemapTable>();
-        m_pReaders = std::make_shared<std::atomic<int>>(0);
     }
-    // No new lease can reach the old table now; one still held keeps it unchanged.
-    if (readers->load(std::memory_order_acquire) != 0) {
-        matMapX.release();
-        matMapY.release();
-    }
+    matMapX.release();
+    matMapY.release();
+    zrfe::SharedRemapTables().Release(
+        old, [](const zrfe::SharedRemapTable& t) { return t.leases.load(std::memory_order_acquire) == 0; },
+        [&](const zrfe::SharedRemapTable& t) {
+            // Once the table goes, these headers are the only holders of its float maps.
+            matMapX = t.table.mapX;
+            matMapY = t.table.mapY;
+        });
 }

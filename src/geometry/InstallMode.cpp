@@ -35,22 +35,34 @@ int EngineCore::UpdatePanoramaMap()
     return 0;
 }
 
+// The panorama table depends on the mount and the radius alone (the wall's on its half size).
+TableKey EngineCore::PanoramaKey() const
+{
+    TableKey key;
+    key.kind = IsWall(m_eInstallMode) ? kWallPanoramaTable : kGroundPanoramaTable;
+    key.mode = IsWall(m_eInstallMode) ? 0 : m_eInstallMode;
+    key.sizes = {IsWall(m_eInstallMode) ? m_uHalfSize : m_uRadius, m_stGroundView.uRadiusCut, 0};
+    return key;
+}
+
 int EngineCore::UpdateGroundMap()
 {
     if (!IsGroundFamily(m_eInstallMode))
         return 0;
-    cv::Mat mapX, mapY;
-    m_pPanoramaMap->Reclaim(mapX, mapY);
-    BuildGroundPanoramaTable(m_uRadius, m_stGroundView.uRadiusCut, m_eInstallMode, mapX, mapY);
     // The lens circle's rows in the original view, rasterised once per radius.
     auto spans = std::make_shared<kernels::CircleSpans>();
     const int r = static_cast<int>(m_uRadius);
     if (r >= 1)
         kernels::BuildCircleSpans(cv::Size(2 * r, 2 * r), cv::Point(r, r), r, *spans);
-    m_pPanoramaMap->Install(mapX, mapY, [&] {
-        m_stGroundView.uRadius = m_uRadius;
-        m_pCircleSpans = std::move(spans);
-    });
+    InstallShared(
+        *m_pPanoramaMap, PanoramaKey(),
+        [this](cv::Mat& mapX, cv::Mat& mapY) {
+            BuildGroundPanoramaTable(m_uRadius, m_stGroundView.uRadiusCut, m_eInstallMode, mapX, mapY);
+        },
+        [&] {
+            m_stGroundView.uRadius = m_uRadius;
+            m_pCircleSpans = std::move(spans);
+        });
     return 0;
 }
 
@@ -59,10 +71,10 @@ int EngineCore::UpdateWallMap()
     if (!IsWall(m_eInstallMode))
         return 0;
     const tag_ZR_FE_WALL_VIEW_S window = ComputeWallWindow(m_uRadius, m_uHalfSize);
-    cv::Mat mapX, mapY;
-    m_pPanoramaMap->Reclaim(mapX, mapY);
-    BuildWallPanoramaTable(m_uHalfSize, mapX, mapY);
-    m_pPanoramaMap->Install(mapX, mapY, [this, &window] { m_stWallView = window; });
+    InstallShared(
+        *m_pPanoramaMap, PanoramaKey(),
+        [this](cv::Mat& mapX, cv::Mat& mapY) { BuildWallPanoramaTable(m_uHalfSize, mapX, mapY); },
+        [this, &window] { m_stWallView = window; });
     return 0;
 }
 

@@ -6,7 +6,12 @@ namespace zrfe {
 
 int EngineCore::UpdatePointMap()
 {
-    m_mapPoint.Build(m_pPanoramaMap->m_matMapX, m_pPanoramaMap->m_matMapY);
+    // The point map follows the panorama table: shared where the table is.
+    m_mapPoint = SharedPointMaps().Get(PanoramaKey(), [this] {
+        auto points = std::make_shared<ZRPointMap>();
+        points->Build(m_pPanoramaMap->m_matMapX, m_pPanoramaMap->m_matMapY);
+        return std::shared_ptr<const ZRPointMap>(std::move(points));
+    });
     return 0;
 }
 
@@ -42,7 +47,7 @@ int EngineCore::GetPanoramaPoint(const tag_ZR_FE_POINT_S& stOriginal, tag_ZR_FE_
     if (m_eMainViewType != ZR_FE_VIEW_PANORAMA)
         return -1;
     tag_ZR_FE_POINT_S table;
-    if (!m_mapPoint.Find(stOriginal, table))
+    if (!m_mapPoint->Find(stOriginal, table))
         return -1;
     tag_ZR_FE_POINT_S out = table;
     if (IsWall(m_eInstallMode)) {

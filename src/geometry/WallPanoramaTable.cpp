@@ -3,7 +3,7 @@
 #include <cmath>
 #include <vector>
 
-#include "engine/ParallelRows.h"
+#include "kernels/ParallelRows.h"
 
 #include "LensGeometry.h"
 

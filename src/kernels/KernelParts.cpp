@@ -1,5 +1,7 @@
 #include "KernelParts.h"
 
+#include "ParallelRows.h"
+
 #include <cstring>
 #include <vector>
 
@@ -148,8 +150,8 @@ void GatherRunScalar(const cv::Mat& src, const cv::Vec2s* taps, const uint16_t* 
 
 void RemapWith(GatherRunFn gather, const cv::Mat& src, const RemapTable& table, const RowLayout& layout, cv::Mat& dst)
 {
-    cv::parallel_for_(cv::Range(0, layout.height()), [&](const cv::Range& rows) {
-        for (int r = rows.start; r < rows.end; ++r)
+    ParallelRows(layout.height(), layout.width, [&](int firstRow, int endRow) {
+        for (int r = firstRow; r < endRow; ++r)
             GatherLayoutRow(gather, src, table, layout, r, dst.ptr<unsigned char>(r));
     });
 }
@@ -181,8 +183,8 @@ void WorkingTo420With(RowPairTo420Fn rowPair, const cv::Mat& src, const PlanarPi
                        cv::INTER_LINEAR);
         return;
     }
-    cv::parallel_for_(cv::Range(0, src.rows / 2), [&](const cv::Range& pairs) {
-        for (int y = pairs.start; y < pairs.end; ++y)
+    ParallelRows(src.rows / 2, 2 * src.cols, [&](int firstPair, int endPair) {
+        for (int y = firstPair; y < endPair; ++y)
             rowPair(src.ptr<unsigned char>(2 * y), src.ptr<unsigned char>(2 * y + 1), src.cols,
                     PlaneRow(out, 0, 2 * y), PlaneRow(out, 0, 2 * y + 1), PlaneRow(out, 1, y), PlaneRow(out, 2, y));
     });
@@ -199,11 +201,11 @@ void RemapTo420With(GatherRunFn gather, RowPairTo420Fn rowPair, WorkingTo420Fn t
         return;
     }
     // Two output rows at a time, straight into the planes.
-    cv::parallel_for_(cv::Range(0, layout.height() / 2), [&](const cv::Range& pairs) {
+    ParallelRows(layout.height() / 2, 2 * layout.width, [&](int firstPair, int endPair) {
         std::vector<unsigned char> rows(2 * static_cast<size_t>(layout.width) * kChannels);
         unsigned char* top = rows.data();
         unsigned char* bottom = top + static_cast<size_t>(layout.width) * kChannels;
-        for (int j = pairs.start; j < pairs.end; ++j) {
+        for (int j = firstPair; j < endPair; ++j) {
             GatherLayoutRow(gather, src, table, layout, 2 * j, top);
             GatherLayoutRow(gather, src, table, layout, 2 * j + 1, bottom);
             rowPair(top, bottom, layout.width, PlaneRow(out, 0, 2 * j), PlaneRow(out, 0, 2 * j + 1),

@@ -58,11 +58,15 @@ int EngineCore::UpdateGroundNormalMap(int nIndex)
     if (nIndex < 0 || nIndex >= kMaxSubViews)
         return -1;
     m_bNormalMapInUse[nIndex] = true;
-    cv::Mat mapX, mapY;
-    m_pNormalMap[nIndex]->Reclaim(mapX, mapY);
-    BuildGroundNormalTable(m_stNormalView[nIndex], m_uNormalWidth, m_uNormalHeight, m_uOrgRadius,
-                                 m_eInstallMode, mapX, mapY);
-    m_pNormalMap[nIndex]->Install(mapX, mapY);
+    const tag_ZR_FE_NORMAL_VIEW_S& view = m_stNormalView[nIndex];
+    TableKey key;
+    key.kind = kGroundSubViewTable;
+    key.mode = m_eInstallMode;
+    key.settings = {FloatBits(view.fAngleY), FloatBits(view.fAngleZ), FloatBits(view.fZoomHor), FloatBits(view.fZoomVer)};
+    key.sizes = {m_uNormalWidth, m_uNormalHeight, m_uOrgRadius};
+    InstallShared(*m_pNormalMap[static_cast<size_t>(nIndex)], key, [&](cv::Mat& mapX, cv::Mat& mapY) {
+        BuildGroundNormalTable(view, m_uNormalWidth, m_uNormalHeight, m_uOrgRadius, m_eInstallMode, mapX, mapY);
+    });
     return 0;
 }
 

@@ -3,7 +3,7 @@
 #include <cmath>
 #include <vector>
 
-#include "engine/ParallelRows.h"
+#include "kernels/ParallelRows.h"
 
 #include "engine/EngineCore.h"
 #include "geometry/LensGeometry.h"
@@ -92,10 +92,14 @@ int EngineCore::UpdateWallNormalMap(int nIndex)
     if (nIndex < 0 || nIndex >= kMaxSubViews)
         return -1;
     m_bNormalMapInUse[nIndex] = true;
-    cv::Mat mapX, mapY;
-    m_pNormalMap[nIndex]->Reclaim(mapX, mapY);
-    BuildWallNormalTable(m_stNormalView[nIndex], m_uNormalWidth, m_uNormalHeight, m_uOrgRadius, mapX, mapY);
-    m_pNormalMap[nIndex]->Install(mapX, mapY);
+    const tag_ZR_FE_NORMAL_VIEW_S& view = m_stNormalView[nIndex];
+    TableKey key;
+    key.kind = kWallSubViewTable;
+    key.settings = {FloatBits(view.fPan), FloatBits(view.fTilt), FloatBits(view.fFovHor), FloatBits(view.fFovVer)};
+    key.sizes = {m_uNormalWidth, m_uNormalHeight, m_uOrgRadius};
+    InstallShared(*m_pNormalMap[static_cast<size_t>(nIndex)], key, [&](cv::Mat& mapX, cv::Mat& mapY) {
+        BuildWallNormalTable(view, m_uNormalWidth, m_uNormalHeight, m_uOrgRadius, mapX, mapY);
+    });
     return 0;
 }
 

@@ -1,11 +1,12 @@
-// Row-parallel table building on the library's own threads.
+// Row-parallel work on the library's own threads: table builds and the per-frame
+// gathers.
 //
-// Each table entry is a pure function of its row and column, so splitting the
-// rows over threads gives the same bits as one loop; the thread count never
-// changes a table. Own std::threads rather than OpenCV's pool keep the join
-// visible to the sanitizers and leave cv::setNumThreads to the remaps.
-#ifndef ZRFISHEYE_CORE_PARALLELROWS_H
-#define ZRFISHEYE_CORE_PARALLELROWS_H
+// Each table entry and each output row is a pure function of its position, so
+// splitting the rows over threads gives the same bits as one loop; the thread
+// count never changes a byte. Own std::threads rather than OpenCV's pool keep the
+// join visible to the sanitizers.
+#ifndef ZRFISHEYE_KERNELS_PARALLELROWS_H
+#define ZRFISHEYE_KERNELS_PARALLELROWS_H
 
 #include <algorithm>
 #include <thread>

@@ -1,0 +1,109 @@
+// Tables that depend only on a camera's geometry, shared by every engine of the
+// process with the same geometry: built once, freed with the last engine that
+// holds them, never changed while shared. An engine whose setting changes takes
+// other tables (built for it, or found), and leaves the others untouched.
+#ifndef ZRFISHEYE_ENGINE_SHAREDTABLES_H
+#define ZRFISHEYE_ENGINE_SHAREDTABLES_H
+
+#include <array>
+#include <atomic>
+#include <cstdint>
+#include <cstring>
+#include <functional>
+#include <map>
+#include <memory>
+#include <mutex>
+#include <tuple>
+
+#include "geometry/PointMap.h"
+#include "kernels/KernelInputs.h"
+
+namespace zrfe {
+
+// A remap table as engines share it; leases counts the renders reading it.
+struct SharedRemapTable {
+    kernels::RemapTable table;
+    mutable std::atomic<int> leases{0};
+};
+
+// Which builder made a table.
+enum TableKind { kGroundPanoramaTable = 1, kWallPanoramaTable, kGroundSubViewTable, kWallSubViewTable };
+
+inline uint32_t FloatBits(float f)
+{
+    uint32_t bits;
+    std::memcpy(&bits, &f, sizeof bits);
+    return bits;
+}
+
+// What a table is built from: the mount, up to four float settings (by their
+// bits, so that equal settings give equal keys), and three sizes.
+struct TableKey {
+    int kind = 0;
+    int mode = 0;
+    std::array<uint32_t, 4> settings{};
+    std::array<unsigned int, 3> sizes{};
+    bool operator<(const TableKey& o) const
+    {
+        return std::tie(kind, mode, settings, sizes) < std::tie(o.kind, o.mode, o.settings, o.sizes);
+    }
+};
+
+template <class Value>
+class SharedTables {
+public:
+    // The value of key, from build() when no engine holds one. Two engines asking
+    // at once may both build; the first value stored is the one both get.
+    std::shared_ptr<const Value> Get(const TableKey& key, const std::function<std::shared_ptr<const Value>()>& build)
+    {
+        {
+            std::lock_guard<std::mutex> lock(m_mtx);
+            auto it = m_entries.find(key);
+            if (it != m_entries.end())
+                if (std::shared_ptr<const Value> found = it->second.lock())
+                    return found;
+        }
+        std::shared_ptr<const Value> built = build();  // outside the lock: other builds go on
+        std::lock_guard<std::mutex> lock(m_mtx);
+        std::weak_ptr<const Value>& slot = m_entries[key];
+        if (std::shared_ptr<const Value> found = slot.lock())
+            return found;
+        slot = built;
+        return built;
+    }
+
+    // Gives up an engine's hold on a value. When nothing else holds it (no other
+    // engine, no render: isFree), reclaim sees it before it goes, to keep its memory.
+    void Release(std::shared_ptr<const Value>& value, const std::function<bool(const Value&)>& isFree,
+                 const std::function<void(const Value&)>& reclaim)
+    {
+        std::lock_guard<std::mutex> lock(m_mtx);  // no engine can find it meanwhile
+        if (value && value.use_count() == 1 && isFree(*value))
+            reclaim(*value);
+        value.reset();
+        for (auto it = m_entries.begin(); it != m_entries.end();)
+            it = it->second.expired() ? m_entries.erase(it) : std::next(it);
+    }
+
+    // How many values some engine holds.
+    size_t LiveCount()
+    {
+        std::lock_guard<std::mutex> lock(m_mtx);
+        size_t live = 0;
+        for (const auto& entry : m_entries)
+            live += entry.second.expired() ? 0 : 1;
+        return live;
+    }
+
+private:
+    std::mutex m_mtx;
+    std::map<TableKey, std::weak_ptr<const Value>> m_entries;
+};
+
+// The process's shared remap tables (panoramas and sub views) and point maps.
+SharedTables<SharedRemapTable>& SharedRemapTables();
+SharedTables<ZRPointMap>& SharedPointMaps();
+
+}  // namespace zrfe
+
+#endif
