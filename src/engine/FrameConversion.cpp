@@ -61,22 +61,6 @@ int PictureToMat(CZRPacketPIC* pPacket, cv::Mat& dst, int w, int h)
     return 0;
 }
 
-int MatTo420(const cv::Mat& src, const PlanarPicture& out)
-{
-    if (src.type() != CV_8UC3 || src.cols < 2 || src.rows < 2 || out.width != src.cols || out.height != src.rows)
-        return -1;
-    kernels::ActiveKernels().workingTo420(src, out);
-    return 0;
-}
-
-int MatToFrame(CZRFrame& frm, const cv::Mat& src)
-{
-    PlanarPicture out;
-    if (src.type() != CV_8UC3 || !FramePicture(frm, {src.cols, src.rows}, out))
-        return -1;
-    return MatTo420(src, out);
-}
-
 bool FramePicture(CZRFrame& frm, ViewSize size, PlanarPicture& out)
 {
     const int W = size.width, H = size.height;

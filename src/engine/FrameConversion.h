@@ -23,18 +23,10 @@ bool IsReadablePicture(CZRPacketPIC* pPacket);
 int FrameDescToMat(const tag_ZRFRAME* pDesc, cv::Mat& dst, int w, int h);
 int PictureToMat(CZRPacketPIC* pPacket, cv::Mat& dst, int w, int h);
 
-// Writes a working picture into a 4:2:0 picture of its size; -1 (nothing
-// written) unless the picture has three channels, is at least 2 x 2 and the
-// sizes agree.
-int MatTo420(const cv::Mat& src, const PlanarPicture& out);
-
-// Writes a working picture into the frame's packet, reusing it when the size
-// matches. -1 (frame untouched) as MatTo420.
-int MatToFrame(CZRFrame& frm, const cv::Mat& src);
-
-// The frame's packet as a 4:2:0 picture of this size, reusing the packet when its
-// size matches and giving the frame a new one otherwise; false (frame untouched)
-// below 2 x 2 or when no packet can be had.
+// The frame's packet as a 4:2:0 picture of this size, for a render to write a
+// view into: the packet is reused when its size matches (a steady stream of one
+// size allocates nothing), else the frame gets a new one; false (frame
+// untouched) below 2 x 2 or when no packet can be had.
 bool FramePicture(CZRFrame& frm, ViewSize size, PlanarPicture& out);
 
 }  // namespace zrfe

@@ -258,26 +258,32 @@ void Interleave(const cv::Mat& c0, const cv::Mat& c1, const cv::Mat& c2, cv::Mat
     }
 }
 
-void SplitPairs(const unsigned char* pairs, int count, unsigned char* u, unsigned char* v)
+void InterleavePairs(const cv::Mat& luma, const cv::Mat& pairs, cv::Mat& dst)
 {
-    for (int x = 0; x < count; ++x) {
-        u[x] = pairs[2 * x];
-        v[x] = pairs[2 * x + 1];
+    for (int y = 0; y < dst.rows; ++y) {
+        const unsigned char* p0 = luma.ptr<unsigned char>(y);
+        const unsigned char* p1 = pairs.ptr<unsigned char>(y);
+        unsigned char* out = dst.ptr<unsigned char>(y);
+        for (int x = 0; x < dst.cols; ++x) {
+            out[kPlaneChannels * x] = p0[x];
+            out[kPlaneChannels * x + 1] = p1[2 * x];
+            out[kPlaneChannels * x + 2] = p1[2 * x + 1];
+        }
     }
 }
 
-void Nv12ToWorkingWith(SplitPairsFn split, InterleaveFn interleave, const tag_ZRFRAME& frame, cv::Mat& dst)
+void Nv12ToWorkingWith(InterleavePairsFn interleave, const tag_ZRFRAME& frame, cv::Mat& dst)
 {
     const cv::Mat luma(frame.nHeight, frame.nWidth, CV_8UC1, frame.pData[0], static_cast<size_t>(frame.nPitch[0]));
-    const int cw = frame.nWidth / 2, ch = frame.nHeight / 2;
-    cv::Mat& u = Scratch(ScratchSlot::kChromaU, cv::Size(cw, ch), CV_8UC1);
-    cv::Mat& v = Scratch(ScratchSlot::kChromaV, cv::Size(cw, ch), CV_8UC1);
-    for (int y = 0; y < ch; ++y)
-        split(frame.pData[1] + static_cast<size_t>(y) * static_cast<size_t>(frame.nPitch[1]), cw,
-              u.ptr<unsigned char>(y), v.ptr<unsigned char>(y));
+    const cv::Mat pairs(frame.nHeight / 2, frame.nWidth / 2, CV_8UC2, frame.pData[1],
+                        static_cast<size_t>(frame.nPitch[1]));
     const cv::Size size = dst.size();
-    interleave(ResizedTo(luma, size, ScratchSlot::kScaledLuma), ResizedTo(u, size, ScratchSlot::kScaledU),
-               ResizedTo(v, size, ScratchSlot::kScaledV), dst);
+    cv::Mat scaledPairs = pairs;
+    if (pairs.size() != size) {
+        scaledPairs = Scratch(ScratchSlot::kScaledPairs, size, CV_8UC2);
+        cv::resize(pairs, scaledPairs, size, 0, 0, cv::INTER_LINEAR);
+    }
+    interleave(ResizedTo(luma, size, ScratchSlot::kScaledLuma), scaledPairs, dst);
 }
 
 void PlanesToWorkingWith(InterleaveFn interleave, const cv::Mat& luma, const cv::Mat& u, const cv::Mat& v,
@@ -348,16 +354,24 @@ void InterleaveSimd(const cv::Mat& c0, const cv::Mat& c1, const cv::Mat& c2, cv:
     }
 }
 
-void SplitPairsSimd(const unsigned char* pairs, int count, unsigned char* u, unsigned char* v)
+void InterleavePairsSimd(const cv::Mat& luma, const cv::Mat& pairs, cv::Mat& dst)
 {
-    int x = 0;
-    for (; x + kLanes <= count; x += kLanes) {
-        cv::v_uint8x16 a, b;
-        cv::v_load_deinterleave(pairs + 2 * static_cast<size_t>(x), a, b);
-        cv::v_store(u + x, a);
-        cv::v_store(v + x, b);
+    for (int y = 0; y < dst.rows; ++y) {
+        const unsigned char* p0 = luma.ptr<unsigned char>(y);
+        const unsigned char* p1 = pairs.ptr<unsigned char>(y);
+        unsigned char* out = dst.ptr<unsigned char>(y);
+        int x = 0;
+        for (; x + kLanes <= dst.cols; x += kLanes) {
+            cv::v_uint8x16 u, v;
+            cv::v_load_deinterleave(p1 + 2 * static_cast<size_t>(x), u, v);
+            cv::v_store_interleave(out + static_cast<size_t>(x) * kPlaneChannels, cv::v_load(p0 + x), u, v);
+        }
+        for (; x < dst.cols; ++x) {
+            out[kPlaneChannels * x] = p0[x];
+            out[kPlaneChannels * x + 1] = p1[2 * x];
+            out[kPlaneChannels * x + 2] = p1[2 * x + 1];
+        }
     }
-    SplitPairs(pairs + 2 * static_cast<size_t>(x), count - x, u + x, v + x);
 }
 
 }  // namespace
@@ -366,7 +380,7 @@ void SplitPairsSimd(const unsigned char* pairs, int count, unsigned char* u, uns
 const Simd128Parts* Simd128()
 {
 #if CV_SIMD128
-    static const Simd128Parts parts = {GatherRunSimd, RowPairTo420Simd, InterleaveSimd, SplitPairsSimd};
+    static const Simd128Parts parts = {GatherRunSimd, RowPairTo420Simd, InterleaveSimd, InterleavePairsSimd};
     return &parts;
 #else
     return nullptr;

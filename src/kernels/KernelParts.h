@@ -40,20 +40,23 @@ void WorkingTo420With(RowPairTo420Fn rowPair, const cv::Mat& src, const PlanarPi
 // Three planes of one size interleaved into a working picture of that size.
 using InterleaveFn = void (*)(const cv::Mat& c0, const cv::Mat& c1, const cv::Mat& c2, cv::Mat& dst);
 void Interleave(const cv::Mat& c0, const cv::Mat& c1, const cv::Mat& c2, cv::Mat& dst);
-// count U V byte pairs split into a U row and a V row.
-using SplitPairsFn = void (*)(const unsigned char* pairs, int count, unsigned char* u, unsigned char* v);
-void SplitPairs(const unsigned char* pairs, int count, unsigned char* u, unsigned char* v);
+// A luma plane and a plane of U V pairs (CV_8UC2), of one size, interleaved into
+// a working picture of that size.
+using InterleavePairsFn = void (*)(const cv::Mat& luma, const cv::Mat& pairs, cv::Mat& dst);
+void InterleavePairs(const cv::Mat& luma, const cv::Mat& pairs, cv::Mat& dst);
 
 // The conversions in, built from those row operations; chroma (and luma of
-// another size) is scaled by cv::resize, whose rounding is OpenCV's own.
-void Nv12ToWorkingWith(SplitPairsFn split, InterleaveFn interleave, const tag_ZRFRAME& frame, cv::Mat& dst);
+// another size) is scaled by cv::resize, whose rounding is OpenCV's own: NV12's
+// U V pairs are scaled as one two-channel picture, which gives each channel the
+// bytes it gets alone.
+void Nv12ToWorkingWith(InterleavePairsFn interleave, const tag_ZRFRAME& frame, cv::Mat& dst);
 void PlanesToWorkingWith(InterleaveFn interleave, const cv::Mat& luma, const cv::Mat& u, const cv::Mat& v,
                          cv::Mat& dst);
 
 // Working memory that a thread keeps from one frame to the next, so that a frame
 // of the same size touches no fresh pages: the matrix of this slot, (re)allocated
 // only when its size or type differ.
-enum class ScratchSlot { kChromaU, kChromaV, kScaledLuma, kScaledU, kScaledV, kWorking, kCount };
+enum class ScratchSlot { kScaledLuma, kScaledU, kScaledV, kScaledPairs, kWorking, kCount };
 cv::Mat& Scratch(ScratchSlot slot, cv::Size size, int type);
 
 // The row operations in 128-bit vector arithmetic (the processor's baseline:
@@ -62,7 +65,7 @@ struct Simd128Parts {
     GatherRunFn gather;
     RowPairTo420Fn rowPair;
     InterleaveFn interleave;
-    SplitPairsFn split;
+    InterleavePairsFn interleavePairs;
 };
 const Simd128Parts* Simd128();
 

@@ -24,7 +24,7 @@ void MaskCircleScalar(cv::Mat& picture, const CircleSpans& circle)
 
 void Nv12ToWorkingScalar(const tag_ZRFRAME& frame, cv::Mat& dst)
 {
-    Nv12ToWorkingWith(SplitPairs, Interleave, frame, dst);
+    Nv12ToWorkingWith(InterleavePairs, frame, dst);
 }
 
 void PlanesToWorkingScalar(const cv::Mat& luma, const cv::Mat& u, const cv::Mat& v, cv::Mat& dst)

@@ -8,7 +8,7 @@ namespace {
 
 void Nv12ToWorkingSimd(const tag_ZRFRAME& frame, cv::Mat& dst)
 {
-    Nv12ToWorkingWith(Simd128()->split, Simd128()->interleave, frame, dst);
+    Nv12ToWorkingWith(Simd128()->interleavePairs, frame, dst);
 }
 
 void PlanesToWorkingSimd(const cv::Mat& luma, const cv::Mat& u, const cv::Mat& v, cv::Mat& dst)
