@@ -165,20 +165,25 @@ Planes PlanesOf(CZRFrame* frame)
     return {plane(0, w, h), plane(2, w / 2, h / 2), plane(1, w / 2, h / 2)};
 }
 
+zrfe::PlanarPicture PictureOf(const Planes& p)
+{
+    zrfe::PlanarPicture picture;
+    picture.width = p.y.cols;
+    picture.height = p.y.rows;
+    const cv::Mat* planes[3] = {&p.y, &p.u, &p.v};
+    for (int i = 0; i < 3; ++i) {
+        picture.planes[i] = planes[i]->data;
+        picture.pitches[i] = static_cast<int>(planes[i]->step);
+    }
+    return picture;
+}
+
 namespace {
 Planes Render(const zrfe::ViewSize& size, int& result, const std::function<int(const zrfe::PlanarPicture&)>& render)
 {
     Planes out{cv::Mat(size.height, size.width, CV_8UC1), cv::Mat(size.height / 2, size.width / 2, CV_8UC1),
                cv::Mat(size.height / 2, size.width / 2, CV_8UC1)};
-    zrfe::PlanarPicture picture;
-    picture.width = size.width;
-    picture.height = size.height;
-    const cv::Mat* planes[3] = {&out.y, &out.u, &out.v};
-    for (int i = 0; i < 3; ++i) {
-        picture.planes[i] = planes[i]->data;
-        picture.pitches[i] = static_cast<int>(planes[i]->step);
-    }
-    result = render(picture);
+    result = render(PictureOf(out));
     return out;
 }
 }  // namespace
@@ -194,17 +199,11 @@ Planes RenderSub(const zrfe::Engine& engine, int index, int& result)
                   [&](const zrfe::PlanarPicture& p) { return engine.RenderSub(index, p); });
 }
 
-bool SamePlanes(const Planes& a, const Planes& b)
+bool Same(const cv::Mat& a, const cv::Mat& b)
 {
-    const cv::Mat* pa[3] = {&a.y, &a.u, &a.v};
-    const cv::Mat* pb[3] = {&b.y, &b.u, &b.v};
-    for (int i = 0; i < 3; ++i) {
-        if (pa[i]->size() != pb[i]->size() || pa[i]->type() != pb[i]->type())
-            return false;
-        if (!pa[i]->empty() && cv::norm(*pa[i], *pb[i], cv::NORM_INF) != 0)
-            return false;
-    }
-    return true;
+    return a.size() == b.size() && a.type() == b.type() && (a.empty() || cv::norm(a, b, cv::NORM_INF) == 0);
 }
+
+bool SamePlanes(const Planes& a, const Planes& b) { return Same(a.y, b.y) && Same(a.u, b.u) && Same(a.v, b.v); }
 
 }  // namespace zrtest

@@ -41,13 +41,16 @@ struct Planes {
     cv::Mat y, u, v;
 };
 Planes LiteralPlanes(const cv::Mat& working);
+// The planes as a picture of the luma's size, for a renderer to write into.
+zrfe::PlanarPicture PictureOf(const Planes& planes);
 
 // The planes of a frame's packet (plane 1 is V, plane 2 is U), and of an engine render.
 Planes PlanesOf(CZRFrame* frame);
 Planes RenderMain(const zrfe::Engine& engine, int& result);
 Planes RenderSub(const zrfe::Engine& engine, int index, int& result);
 
-// Byte-for-byte equality of two sets of planes (sizes included).
+// Byte-for-byte equality of two pictures, and of two sets of planes (sizes and types included).
+bool Same(const cv::Mat& a, const cv::Mat& b);
 bool SamePlanes(const Planes& a, const Planes& b);
 
 }  // namespace zrtest

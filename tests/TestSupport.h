@@ -17,41 +17,30 @@ namespace zrtest {
 
 // An NV12 picture in host memory, with optional padding at the end of each line.
 struct Nv12Buffer {
-    int width = 0, height = 0, lumaPitch = 0, chromaPitch = 0;
     std::vector<unsigned char> luma, chroma;
     tag_ZRFRAME desc{};
 
     // Fills luma and chroma from functions of the pixel position; padding bytes are 255.
     Nv12Buffer(int w, int h, int pad, const std::function<unsigned char(int, int)>& y,
                const std::function<unsigned char(int, int)>& u, const std::function<unsigned char(int, int)>& v)
-        : width(w), height(h), lumaPitch(w + pad), chromaPitch((w / 2) * 2 + pad)
+        : luma(static_cast<size_t>(w + pad) * h, 255), chroma(static_cast<size_t>(w / 2 * 2 + pad) * (h / 2), 255)
     {
-        luma.assign(static_cast<size_t>(lumaPitch) * h, 255);
-        chroma.assign(static_cast<size_t>(chromaPitch) * (h / 2), 255);
+        desc.nPitch[0] = w + pad;
+        desc.nPitch[1] = w / 2 * 2 + pad;
         for (int r = 0; r < h; ++r)
-            for (int c = 0; c < w; ++c)
-                luma[r * lumaPitch + c] = y(c, r);
-        for (int r = 0; r < h / 2; ++r)
-            for (int c = 0; c < w / 2; ++c) {
-                chroma[r * chromaPitch + 2 * c] = u(c, r);
-                chroma[r * chromaPitch + 2 * c + 1] = v(c, r);
+            for (int c = 0; c < w; ++c) {
+                luma[r * desc.nPitch[0] + c] = y(c, r);
+                if (r < h / 2 && c < w / 2) {
+                    chroma[r * desc.nPitch[1] + 2 * c] = u(c, r);
+                    chroma[r * desc.nPitch[1] + 2 * c + 1] = v(c, r);
+                }
             }
         desc.pData[0] = luma.data();
         desc.pData[1] = chroma.data();
-        desc.pData[2] = nullptr;
-        desc.nPitch[0] = lumaPitch;
-        desc.nPitch[1] = chromaPitch;
         desc.nWidth = w;
         desc.nHeight = h;
     }
 };
-
-// A flat NV12 frame of one colour.
-inline Nv12Buffer FlatNv12(int w, int h, unsigned char y, unsigned char u, unsigned char v)
-{
-    return Nv12Buffer(w, h, 0, [=](int, int) { return y; }, [=](int, int) { return u; },
-                      [=](int, int) { return v; });
-}
 
 struct Signal {
     int code;

@@ -2,6 +2,7 @@
 #include <atomic>
 #include <chrono>
 #include <future>
+#include <numeric>
 #include <thread>
 #include <tuple>
 #include <utility>
@@ -14,11 +15,6 @@
 namespace {
 
 using zrtest::WaitUntil;
-
-std::tuple<unsigned int, void*, void*, unsigned int> Fields(const CZRMessageT& m)
-{
-    return std::make_tuple(m.m_uID, m.m_pParam1, m.m_pParam2, m.m_uFlags);
-}
 
 TEST(ZRThreadTest, QueueKeepsOrderCountAndBoundAndGetMessageTimesOut)
 {
@@ -34,7 +30,8 @@ TEST(ZRThreadTest, QueueKeepsOrderCountAndBoundAndGetMessageTimesOut)
     CZRMessageT msg;
     for (const CZRMessageT& m : posted) {
         ASSERT_EQ(thread.ZRGetMessage(msg, 10), 0);
-        EXPECT_EQ(Fields(msg), Fields(m));
+        EXPECT_EQ(std::tie(msg.m_uID, msg.m_pParam1, msg.m_pParam2, msg.m_uFlags),
+                  std::tie(m.m_uID, m.m_pParam1, m.m_pParam2, m.m_uFlags));
     }
     EXPECT_EQ(thread.GetMessageCount(), 0u);
     // An empty queue: -1 once the timeout has passed, not before and not much later.
@@ -159,11 +156,9 @@ TEST(ZRPacketTest, AcquireLaysOutThreePlanesWithPitches)
     ASSERT_NE(pkt, nullptr);
     EXPECT_EQ(pkt->GetPlaneCount(), 3);
     EXPECT_EQ(std::make_pair(pkt->m_uWidth, pkt->m_uHeight), std::make_pair(50u, 30u));
-    const unsigned int lines[3] = {30, 15, 15}, pitches[3] = {64, 40, 25};  // a missing pitch: the plane width
-    for (int i = 0; i < 3; ++i) {
-        EXPECT_EQ(pkt->m_uLines[i], lines[i]) << i;
-        EXPECT_EQ(pkt->m_uPitch[i], pitches[i]) << i;
-    }
+    using Row = std::vector<unsigned int>;
+    EXPECT_EQ(Row(pkt->m_uLines, pkt->m_uLines + 3), (Row{30, 15, 15}));
+    EXPECT_EQ(Row(pkt->m_uPitch, pkt->m_uPitch + 3), (Row{64, 40, 25})) << "a missing pitch: the plane width";
     EXPECT_EQ(pkt->GetLine(0, 1) - pkt->GetLine(0, 0), 64);
     EXPECT_EQ(pkt->GetLine(1, 14) - pkt->GetLine(1, 0), 14 * 40);
     EXPECT_TRUE(!pkt->GetLine(0, 30) && !pkt->GetLine(3, 0) && !pkt->GetLine(0, -1)) << "no such line or plane";
@@ -180,8 +175,7 @@ TEST(ZRPacketTest, SetLineWritesRowsWithoutTouchingThePadding)
     CZRPacketPIC* pkt = CZRPacketPIC::Acquire(6, 4, ZR_PIC_FORMAT_YV12, pitch, 1);
     ASSERT_NE(pkt, nullptr);
     std::vector<unsigned char> rows(6 * 3);
-    for (size_t i = 0; i < rows.size(); ++i)
-        rows[i] = static_cast<unsigned char>(i + 1);
+    std::iota(rows.begin(), rows.end(), 1);
     ASSERT_EQ(pkt->SetLine(0, 1, rows.data(), 6, 3), 0);
     for (int y = 0; y < 4; ++y)
         for (int x = 0; x < 8; ++x)  // row 0 and the padding stay 0

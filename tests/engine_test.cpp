@@ -37,47 +37,41 @@ void AimSubViews(zrfe::Engine& e)
 
 void ExpectEngineMatchesLiteral(const zrfe::Engine& e, const cv::Mat& source, const std::string& what)
 {
+    SCOPED_TRACE(what);
     int result = 0;
     const Planes main = zrtest::RenderMain(e, result);
     const cv::Mat literal = zrtest::LiteralMainView(source, zrtest::SettingsOf(e), true);
-    ASSERT_FALSE(literal.empty()) << what;
-    ASSERT_EQ(result, 0) << what;
-    EXPECT_TRUE(SamePlanes(main, LiteralPlanes(literal))) << what << ": main view";
+    ASSERT_TRUE(result == 0 && !literal.empty()) << "main view";
+    EXPECT_TRUE(SamePlanes(main, LiteralPlanes(literal))) << "main view";
     for (int i = 0; i < e.GetSubViewNum(); ++i) {
         const Planes sub = zrtest::RenderSub(e, i, result);
-        ASSERT_EQ(result, 0) << what << ": sub view " << i;
-        EXPECT_TRUE(SamePlanes(sub, LiteralPlanes(zrtest::LiteralSubView(source, e, i))))
-            << what << ": sub view " << i;
+        ASSERT_EQ(result, 0) << "sub view " << i;
+        EXPECT_TRUE(SamePlanes(sub, LiteralPlanes(zrtest::LiteralSubView(source, e, i)))) << "sub view " << i;
     }
 }
 
 TEST(EngineIdentity, EveryMountViewTypeAndSubViewMatchesTheLiteralComposition)
 {
-    struct Case {
-        int radius;
-        unsigned int angle;  // ground angle, or the wall window's start row
-    };
-    // r = 134: a panorama 840 wide (not a multiple of 16), angle 27 where 840 * 27 / 360 is whole;
-    // r = 160: angle 91 does not divide the width; r = 149: odd sizes throughout.
-    const Case cases[] = {{134, 27}, {160, 91}, {149, 0}};
+    // Radius and ground angle (or the wall window's start row). r = 134: a panorama 840 wide (not a
+    // multiple of 16), angle 27 where 840 * 27 / 360 is whole; r = 160: angle 91 does not divide
+    // the width; r = 149: odd sizes throughout.
+    const std::pair<int, unsigned int> cases[] = {{134, 27}, {160, 91}, {149, 0}};
     for (int mode = 0; mode < 3; ++mode)
         for (int view = 0; view < 3; ++view)
-            for (const Case& c : cases) {
-                zrfe::Engine e(static_cast<ENUM_ZR_FE_INSTALL_MODE_E>(mode), c.radius,
+            for (const auto& c : cases) {
+                zrfe::Engine e(static_cast<ENUM_ZR_FE_INSTALL_MODE_E>(mode), c.first,
                                static_cast<ENUM_ZR_FE_VIEW_TYPE_E>(view), 0, 97, 61);
                 AimSubViews(e);
                 if (mode == ZR_FE_INSTALL_WALL)
-                    e.SetWallStarty(c.angle);
+                    e.SetWallStarty(c.second);
                 else
-                    e.SetGroundAngle(c.angle);
+                    e.SetGroundAngle(c.second);
                 // A padded non-square frame, then an odd one: the sub views follow the width.
                 for (const cv::Size size : {cv::Size(300, 280), cv::Size(321, 333)}) {
                     zrtest::Nv12Buffer frame = RandomFrame(size.width, size.height, size.width % 5, 7u + static_cast<unsigned int>(mode));
                     ASSERT_EQ(e.LoadFrame(frame.desc), 0);
-                    ExpectEngineMatchesLiteral(e, zrtest::LiteralSource(frame.desc),
-                                               "mode " + std::to_string(mode) + " view " + std::to_string(view) +
-                                                   " r " + std::to_string(c.radius) + " frame " +
-                                                   std::to_string(size.width));
+                    SCOPED_TRACE(testing::Message() << "mode " << mode << " view " << view << " frame " << size.width);
+                    ExpectEngineMatchesLiteral(e, zrtest::LiteralSource(frame.desc), "r " + std::to_string(c.first));
                 }
             }
 }
@@ -91,11 +85,9 @@ TEST(EngineIdentity, PacketFramesMatchTheLiteralComposition)
         const unsigned int pitches[3] = {pitch, pitch / 2, pitch / 2};
         CZRPacketPIC* packet = CZRPacketPIC::Acquire(333, 320, ZR_PIC_FORMAT_YV12, pitch ? pitches : nullptr, pitch ? 3 : 0);
         cv::RNG rng(5);
-        for (int p = 0; p < 3; ++p) {
-            cv::Mat plane(static_cast<int>(packet->m_uLines[p]), static_cast<int>(packet->m_uPitch[p]), CV_8UC1,
-                          packet->GetLine(p, 0));
-            rng.fill(plane, cv::RNG::UNIFORM, 0, 256);
-        }
+        for (int p = 0; p < 3; ++p)
+            rng.fill(cv::Mat(static_cast<int>(packet->m_uLines[p]), static_cast<int>(packet->m_uPitch[p]), CV_8UC1,
+                             packet->GetLine(p, 0)), cv::RNG::UNIFORM, 0, 256);
         ASSERT_EQ(e.LoadPicture(packet), 0);
         ExpectEngineMatchesLiteral(e, zrtest::LiteralSource(packet), "packet pitch " + std::to_string(pitch));
         packet->Release();
@@ -113,24 +105,15 @@ TEST(EngineIdentity, SizesAndRefusalsLeaveThePicturesAlone)
 
     zrtest::Nv12Buffer frame = RandomFrame(256, 256, 0, 3);
     ASSERT_EQ(e.LoadFrame(frame.desc), 0);
-    EXPECT_EQ(e.GetMainViewSize().width, 800 / 16 * 8);  // W = 800 for r = 128, cut in two halves
-    EXPECT_EQ(e.GetMainViewSize().height, 2 * 128);
-    EXPECT_EQ(e.GetSubViewSize(0).width, 64);
-    EXPECT_EQ(e.GetSubViewSize(1).width, 0) << "a sub view never set up has no tables";
+    EXPECT_EQ(std::make_pair(e.GetSubViewSize(0).width, e.GetSubViewSize(1).width), std::make_pair(64, 0))
+        << "a sub view never set up has no tables";
 
     // A picture of the wrong size is refused and left untouched.
-    cv::Mat y(10, 10, CV_8UC1, cv::Scalar(7)), u(5, 5, CV_8UC1, cv::Scalar(7)), v(5, 5, CV_8UC1, cv::Scalar(7));
-    zrfe::PlanarPicture wrong;
-    wrong.width = wrong.height = 10;
-    const cv::Mat* planes[3] = {&y, &u, &v};
-    for (int p = 0; p < 3; ++p) {
-        wrong.planes[p] = planes[p]->data;
-        wrong.pitches[p] = static_cast<int>(planes[p]->step);
-    }
-    EXPECT_EQ(e.RenderMain(wrong), -1);
-    EXPECT_EQ(e.RenderSub(0, wrong), -1);
-    EXPECT_EQ(e.RenderSub(8, wrong), -1);
-    EXPECT_EQ(cv::countNonZero(y != 7), 0);
+    const Planes planes{cv::Mat(10, 10, CV_8UC1, cv::Scalar(7)), cv::Mat(5, 5, CV_8UC1, cv::Scalar(7)),
+                        cv::Mat(5, 5, CV_8UC1, cv::Scalar(7))};
+    const zrfe::PlanarPicture wrong = zrtest::PictureOf(planes);
+    EXPECT_EQ(e.RenderMain(wrong) + e.RenderSub(0, wrong) + e.RenderSub(8, wrong), -3);
+    EXPECT_EQ(cv::countNonZero(planes.y != 7), 0);
 
     // An unreadable frame changes nothing, not even the lens circle of the sub views.
     tag_ZRFRAME bad = frame.desc;
@@ -146,42 +129,42 @@ TEST(EngineIdentity, SizesAndRefusalsLeaveThePicturesAlone)
 }
 
 // The threaded dewarper delivers exactly the engine's pictures, whatever its
-// worker and OpenCV thread counts.
+// worker and OpenCV thread counts, and when they change while it runs.
 TEST(EngineIdentity, TheDewarperDeliversTheEnginesBytes)
 {
     zrtest::Nv12Buffer frames[2] = {RandomFrame(320, 300, 3, 21), RandomFrame(288, 288, 0, 22)};
-    for (unsigned int workers : {0u, 2u}) {
-        CZRFishEyeDewarper d(ZR_FE_INSTALL_WALL, 144, ZR_FE_VIEW_PANORAMA, 160, 97, 61, workers);
-        zrfe::Engine e(ZR_FE_INSTALL_WALL, 144, ZR_FE_VIEW_PANORAMA, 160, 97, 61);
-        zrtest::Recorder show;
-        d.SetShowCallBack(&show);
-        d.SetSubViewNum(3);
-        e.SetSubViewNum(3);
-        d.SetLineMask(0x3);
-        e.SetLineMask(0x3);
-        for (int i = 0; i < 3; ++i) {
-            d.SetSubViewHwnd(reinterpret_cast<HWND>(static_cast<intptr_t>(i + 1)), i);
-            d.ZoomNormalView(5u * static_cast<unsigned int>(i), i);
-            e.ZoomNormalView(5u * static_cast<unsigned int>(i), i);
-        }
-        d.Start();
-        for (int n = 0; n < 2; ++n) {
-            CZRFishEyeDewarper::SetThreadNum(n == 0 ? 1 : 4);
-            show.Clear();
-            ASSERT_TRUE(zrtest::Feed(d, show, &frames[n].desc, 4));
-            ASSERT_EQ(e.LoadFrame(frames[n].desc), 0);
-            int result = 0;
+    zrtest::Recorder show;  // first, so that it outlives the dewarper's threads
+    CZRFishEyeDewarper d(ZR_FE_INSTALL_WALL, 144, ZR_FE_VIEW_PANORAMA, 160, 97, 61, 2);
+    zrfe::Engine e(ZR_FE_INSTALL_WALL, 144, ZR_FE_VIEW_PANORAMA, 160, 97, 61);
+    d.SetShowCallBack(&show);
+    auto setUp = [](auto& x) {
+        x.SetSubViewNum(3);
+        x.SetLineMask(0x3);
+        for (int i = 0; i < 3; ++i)
+            x.ZoomNormalView(5u * static_cast<unsigned int>(i), i);
+    };
+    setUp(d);
+    setUp(e);
+    for (int i = 0; i < 3; ++i)
+        d.SetSubViewHwnd(reinterpret_cast<HWND>(static_cast<intptr_t>(i + 1)), i);
+    d.Start();
+    // Sub workers (made with two), OpenCV threads and the frame, which changes every time.
+    const unsigned int runs[][3] = {{2, 1, 0}, {2, 4, 1}, {0, 1, 0}, {0, 4, 1}, {1, 4, 0}};
+    for (const auto& run : runs) {
+        d.SetSubWorkerNum(run[0]);
+        CZRFishEyeDewarper::SetThreadNum(static_cast<int>(run[1]));
+        show.Clear();
+        ASSERT_TRUE(zrtest::Feed(d, show, &frames[run[2]].desc, 4));
+        ASSERT_EQ(e.LoadFrame(frames[run[2]].desc), 0);
+        int result = 0;
+        for (int v = 0; v < 4; ++v) {
             CZRFrame* out = nullptr;
-            d.GetFrame(out, 0);
-            EXPECT_TRUE(SamePlanes(zrtest::PlanesOf(out), zrtest::RenderMain(e, result))) << "frame " << n;
-            for (int i = 0; i < 3; ++i) {
-                d.GetFrame(out, 1 + i);
-                EXPECT_TRUE(SamePlanes(zrtest::PlanesOf(out), zrtest::RenderSub(e, i, result)))
-                    << "frame " << n << " sub view " << i << " with " << workers << " sub workers";
-            }
+            d.GetFrame(out, v);
+            EXPECT_TRUE(SamePlanes(zrtest::PlanesOf(out), v ? zrtest::RenderSub(e, v - 1, result) : zrtest::RenderMain(e, result)))
+                << "view " << v << " with " << run[0] << " sub workers, " << run[1] << " OpenCV threads";
         }
-        d.Stop();
     }
+    d.Stop();
     CZRFishEyeDewarper::SetThreadNum(4);
 }
 

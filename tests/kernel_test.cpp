@@ -1,6 +1,7 @@
 // The kernel checker: every version of every kernel against the reference, on
 // random pictures of many sizes (odd, not multiples of 16 or 64, one row or
 // column, circles and taps across the rims), each output inside guard bytes.
+#include <algorithm>
 #include <cmath>
 #include <cstring>
 #include <functional>
@@ -9,6 +10,8 @@
 
 #include <gtest/gtest.h>
 
+#include "LiteralComposition.h"
+#include "TestSupport.h"
 #include "kernels/Kernels.h"
 
 namespace {
@@ -32,16 +35,10 @@ struct Guarded {
     // Only the picture's own bytes may differ from the guard.
     bool GuardsIntact() const
     {
-        const unsigned char* begin = buffer.data();
-        for (size_t i = 0; i < buffer.size(); ++i) {
-            const unsigned char* p = begin + i;
-            const bool inside = picture.rows > 0 && p >= picture.datastart && p < picture.dataend &&
-                                static_cast<size_t>(p - picture.datastart) % picture.step <
-                                    static_cast<size_t>(picture.cols) * picture.elemSize();
-            if (!inside && *p != kGuard)
-                return false;
-        }
-        return true;
+        std::vector<unsigned char> rest = buffer;
+        cv::Mat(picture.size(), picture.type(), rest.data() + (picture.data - buffer.data()), picture.step)
+            .setTo(cv::Scalar::all(kGuard));
+        return std::all_of(rest.begin(), rest.end(), [](unsigned char b) { return b == kGuard; });
     }
 };
 
@@ -72,16 +69,37 @@ void ForEachCandidate(const std::function<void(const KernelTable&)>& check)
     }
 }
 
-// Calls the kernel on a fresh guarded output for each table and compares.
-void Compare(int rows, int cols, int type, const std::function<void(const KernelTable&, cv::Mat&)>& call,
-             const KernelTable& candidate, const std::string& what)
+std::string Named(const char* what, cv::Size size)
 {
-    Guarded expected(rows, cols, type), got(rows, cols, type);
+    return what + (" " + std::to_string(size.width) + "x" + std::to_string(size.height));
+}
+
+// Calls the kernel on a fresh guarded output (CV_8UC3) for each table and compares.
+void Compare(cv::Size size, const std::function<void(const KernelTable&, cv::Mat&)>& call, const KernelTable& candidate,
+             const std::string& what)
+{
+    Guarded expected(size.height, size.width, CV_8UC3), got(size.height, size.width, CV_8UC3);
     call(zrfe::kernels::ReferenceKernels(), expected.picture);
     call(candidate, got.picture);
     ASSERT_TRUE(expected.GuardsIntact()) << "reference, " << what;
     ASSERT_TRUE(got.GuardsIntact()) << what;
     ASSERT_TRUE(SameBytes(expected, got)) << what;
+}
+
+// The same for a 4:2:0 picture of this size: three planes, each inside guard bytes.
+void ComparePlanes(cv::Size size, const std::function<void(const KernelTable&, const zrfe::PlanarPicture&)>& call,
+                   const KernelTable& candidate, const std::string& what)
+{
+    const int w = size.width, h = size.height;
+    Guarded expected[3] = {{h, w, CV_8UC1}, {h / 2, w / 2, CV_8UC1}, {h / 2, w / 2, CV_8UC1}};
+    Guarded got[3] = {{h, w, CV_8UC1}, {h / 2, w / 2, CV_8UC1}, {h / 2, w / 2, CV_8UC1}};
+    auto picture = [](const Guarded* g) { return zrtest::PictureOf({g[0].picture, g[1].picture, g[2].picture}); };
+    call(zrfe::kernels::ReferenceKernels(), picture(expected));
+    call(candidate, picture(got));
+    for (int p = 0; p < 3; ++p) {
+        ASSERT_TRUE(got[p].GuardsIntact()) << what << ", plane " << p;
+        ASSERT_TRUE(SameBytes(expected[p], got[p])) << what << ", plane " << p;
+    }
 }
 
 // A table of random positions inside, on and past the rims of a source, on whole
@@ -130,39 +148,12 @@ TEST(KernelCheck, RemapGathersAsTheReferenceIncludingTapsOffThePicture)
                 const cv::Mat input = Random(src.height, src.width, CV_8UC3, rng);
                 const zrfe::kernels::RemapTable remap = RandomTable(table, src, rng);
                 for (const zrfe::kernels::RowLayout& layout : Layouts(table))
-                    Compare(layout.height(), layout.width, CV_8UC3,
+                    Compare({layout.width, layout.height()},
                             [&](const KernelTable& t, cv::Mat& dst) { t.remap(input, remap, layout, dst); }, k,
-                            "remap " + std::to_string(src.width) + "x" + std::to_string(src.height));
+                            Named("remap", src));
             }
     });
 }
-
-// The three planes of a 4:2:0 picture of this size, each inside guard bytes.
-struct GuardedPlanes {
-    Guarded y, u, v;
-    zrfe::PlanarPicture picture;
-    explicit GuardedPlanes(cv::Size size)
-        : y(size.height, size.width, CV_8UC1), u(size.height / 2, size.width / 2, CV_8UC1),
-          v(size.height / 2, size.width / 2, CV_8UC1)
-    {
-        picture.width = size.width;
-        picture.height = size.height;
-        const Guarded* planes[3] = {&y, &u, &v};
-        for (int p = 0; p < 3; ++p) {
-            picture.planes[p] = planes[p]->picture.data;
-            picture.pitches[p] = static_cast<int>(planes[p]->picture.step);
-        }
-    }
-    void Expect(const GuardedPlanes& expected, const std::string& what) const
-    {
-        const Guarded* got[3] = {&y, &u, &v};
-        const Guarded* want[3] = {&expected.y, &expected.u, &expected.v};
-        for (int p = 0; p < 3; ++p) {
-            ASSERT_TRUE(got[p]->GuardsIntact()) << what << ", plane " << p;
-            ASSERT_TRUE(SameBytes(*want[p], *got[p])) << what << ", plane " << p;
-        }
-    }
-};
 
 TEST(KernelCheck, RemapStraightTo420GivesTheReferencePlanes)
 {
@@ -173,13 +164,10 @@ TEST(KernelCheck, RemapStraightTo420GivesTheReferencePlanes)
                 const cv::Mat input = Random(src.height, src.width, CV_8UC3, rng);
                 const zrfe::kernels::RemapTable remap = RandomTable(table, src, rng);
                 for (const zrfe::kernels::RowLayout& layout : Layouts(table)) {
-                    if (layout.width < 2 || layout.height() < 2)
-                        continue;  // the library writes pictures of at least 2 x 2
-                    GuardedPlanes expected(cv::Size(layout.width, layout.height())), got(cv::Size(layout.width, layout.height()));
-                    zrfe::kernels::ReferenceKernels().remapTo420(input, remap, layout, expected.picture);
-                    k.remapTo420(input, remap, layout, got.picture);
-                    got.Expect(expected, "remap to 4:2:0, " + std::to_string(layout.width) + "x" +
-                                             std::to_string(layout.height()));
+                    const cv::Size out(layout.width, layout.height());
+                    if (out.width >= 2 && out.height >= 2)  // the library writes pictures of at least 2 x 2
+                        ComparePlanes(out, [&](const KernelTable& t, const zrfe::PlanarPicture& p) { t.remapTo420(input, remap, layout, p); },
+                                      k, Named("remap to 4:2:0,", out));
                 }
             }
     });
@@ -192,8 +180,7 @@ TEST(KernelCheck, ResizeScalesAsTheReference)
         for (const cv::Size& src : kSizes)
             for (const cv::Size& out : kSizes) {
                 const cv::Mat input = Random(src.height, src.width, CV_8UC3, rng);
-                Compare(out.height, out.width, CV_8UC3, [&](const KernelTable& t, cv::Mat& dst) { t.resize(input, dst); },
-                        k, "resize to " + std::to_string(out.width) + "x" + std::to_string(out.height));
+                Compare(out, [&](const KernelTable& t, cv::Mat& dst) { t.resize(input, dst); }, k, Named("resize to", out));
             }
     });
 }
@@ -210,12 +197,12 @@ TEST(KernelCheck, MaskKeepsChromaAndClearsLumaOutsideTheSameCircle)
                                                cv::Point(-4, -4)}) {
                     zrfe::kernels::CircleSpans circle;
                     zrfe::kernels::BuildCircleSpans(size, centre, radius, circle);
-                    Compare(size.height, size.width, CV_8UC3,
+                    Compare(size,
                             [&](const KernelTable& t, cv::Mat& dst) {
                                 input.copyTo(dst);
                                 t.maskCircle(dst, circle);
                             },
-                            k, "mask " + std::to_string(size.width) + "x" + std::to_string(size.height));
+                            k, Named("mask", size));
                 }
             }
     });
@@ -229,20 +216,12 @@ TEST(KernelCheck, Nv12FramesConvertAsTheReference)
             if (size.width < 2 || size.height < 2)
                 continue;  // a frame is at least 2 x 2
             for (int pad : {0, 3}) {
-                const cv::Mat luma = Random(size.height, size.width + pad, CV_8UC1, rng);
-                const cv::Mat pairs = Random(size.height / 2, (size.width / 2) * 2 + pad, CV_8UC1, rng);
-                tag_ZRFRAME frame{};
-                frame.pData[0] = luma.data;
-                frame.pData[1] = pairs.data;
-                frame.nPitch[0] = static_cast<int>(luma.step);
-                frame.nPitch[1] = static_cast<int>(pairs.step);
-                frame.nWidth = size.width;
-                frame.nHeight = size.height;
+                auto noise = [&rng](int, int) { return static_cast<unsigned char>(rng.next()); };
+                const zrtest::Nv12Buffer frame(size.width, size.height, pad, noise, noise, noise);
                 // The square of the frame's width, the frame's own size, and an odd target.
                 for (const cv::Size& target : {cv::Size(size.width, size.width), size, cv::Size(13, 7)})
-                    Compare(target.height, target.width, CV_8UC3,
-                            [&](const KernelTable& t, cv::Mat& dst) { t.nv12ToWorking(frame, dst); }, k,
-                            "nv12 " + std::to_string(size.width) + "x" + std::to_string(size.height));
+                    Compare(target, [&](const KernelTable& t, cv::Mat& dst) { t.nv12ToWorking(frame.desc, dst); }, k,
+                            Named("nv12", size));
             }
         }
     });
@@ -259,9 +238,8 @@ TEST(KernelCheck, PlanarPicturesConvertAsTheReference)
             const cv::Mat v = Random(half.height, half.width, CV_8UC1, rng);
             // At the luma's size the luma passes unscaled while the chroma is still scaled.
             for (const cv::Size& target : {size, cv::Size(size.width, size.width), cv::Size(9, 4)})
-                Compare(target.height, target.width, CV_8UC3,
-                        [&](const KernelTable& t, cv::Mat& dst) { t.planesToWorking(luma, u, v, dst); }, k,
-                        "planes " + std::to_string(size.width) + "x" + std::to_string(size.height));
+                Compare(target, [&](const KernelTable& t, cv::Mat& dst) { t.planesToWorking(luma, u, v, dst); }, k,
+                        Named("planes", size));
         }
     });
 }
@@ -274,10 +252,8 @@ TEST(KernelCheck, WorkingPicturesBecomeTheSame420Planes)
             if (size.width < 2 || size.height < 2)
                 continue;  // the library writes pictures of at least 2 x 2
             const cv::Mat input = Random(size.height, size.width, CV_8UC3, rng);
-            GuardedPlanes expected(size), got(size);
-            zrfe::kernels::ReferenceKernels().workingTo420(input, expected.picture);
-            k.workingTo420(input, got.picture);
-            got.Expect(expected, "4:2:0 of " + std::to_string(size.width) + "x" + std::to_string(size.height));
+            ComparePlanes(size, [&](const KernelTable& t, const zrfe::PlanarPicture& out) { t.workingTo420(input, out); }, k,
+                          Named("4:2:0 of", size));
         }
     });
 }

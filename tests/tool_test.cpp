@@ -5,8 +5,8 @@
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
+#include <iterator>
 #include <regex>
-#include <sstream>
 
 #include <gtest/gtest.h>
 #include <opencv2/imgcodecs.hpp>
@@ -44,9 +44,7 @@ Result RunTool(const std::string& args)
     const int rc = std::system(cmd.c_str());
     auto slurp = [](const fs::path& p) {
         std::ifstream in(p);
-        std::stringstream ss;
-        ss << in.rdbuf();
-        return ss.str();
+        return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
     };
     return {WIFEXITED(rc) ? WEXITSTATUS(rc) : -1, slurp(dir / "out"), slurp(dir / "err")};
 }
@@ -61,30 +59,25 @@ double LumaPsnr(const cv::Mat& bgrA, const cv::Mat& bgrB)
 
 TEST(SceneTest, ScenePointsLandWhereTheEquidistantLensPutsThem)
 {
-    const int side = 512;
-    double px, py;
-    // Straight below the ceiling camera: the image centre.
-    ASSERT_TRUE(zrscene::ProjectToFisheye(ZR_FE_INSTALL_CEILING, Vec3{0, 0, 0}, side, px, py));
-    EXPECT_NEAR(px, 256.0, 1e-6);
-    EXPECT_NEAR(py, 256.0, 1e-6);
+    // Where a point lands in a 512-pixel picture; (-1, -1) behind the lens.
+    auto land = [](ENUM_ZR_FE_INSTALL_MODE_E mode, const Vec3& p) {
+        double px = 0, py = 0;
+        return zrscene::ProjectToFisheye(mode, p, 512, px, py) ? cv::Point2d(px, py) : cv::Point2d(-1, -1);
+    };
+    EXPECT_LT(cv::norm(land(ZR_FE_INSTALL_CEILING, Vec3{0, 0, 0}) - cv::Point2d(256, 256)), 1e-6) << "straight below";
     // 3 m east on the floor, 3 m below the lens: 45 degrees off the axis, half way to the rim, to the right.
-    ASSERT_TRUE(zrscene::ProjectToFisheye(ZR_FE_INSTALL_CEILING, Vec3{3, 0, 0}, side, px, py));
-    EXPECT_NEAR(px, 256.0 + 128.0, 0.1);
-    EXPECT_NEAR(py, 256.0, 1e-6);
-    // The same point from the floor camera would be behind the lens.
-    EXPECT_FALSE(zrscene::ProjectToFisheye(ZR_FE_INSTALL_GROUND, Vec3{3, 0, -1}, side, px, py));
-    // The wall camera looks at the middle of the north wall.
-    ASSERT_TRUE(zrscene::ProjectToFisheye(ZR_FE_INSTALL_WALL, Vec3{0, 4, 1.5}, side, px, py));
-    EXPECT_NEAR(px, 256.0, 1e-6);
-    EXPECT_NEAR(py, 256.0, 1e-6);
+    const cv::Point2d east = land(ZR_FE_INSTALL_CEILING, Vec3{3, 0, 0});
+    EXPECT_TRUE(std::abs(east.x - 384) < 0.1 && std::abs(east.y - 256) < 1e-6) << east;
+    EXPECT_EQ(land(ZR_FE_INSTALL_GROUND, Vec3{3, 0, -1}), cv::Point2d(-1, -1)) << "behind the floor camera";
+    EXPECT_LT(cv::norm(land(ZR_FE_INSTALL_WALL, Vec3{0, 4, 1.5}) - cv::Point2d(256, 256)), 1e-6) << "the north wall's middle";
 
     // The rendered picture carries the colour of the surface where the formula lands:
     // a floor tile centre 45 degrees off the axis.
-    const cv::Mat picture = zrscene::RenderFisheye(ZR_FE_INSTALL_CEILING, side);
-    ASSERT_TRUE(zrscene::ProjectToFisheye(ZR_FE_INSTALL_CEILING, Vec3{2.75, 0.25, 0}, side, px, py));
+    const cv::Mat picture = zrscene::RenderFisheye(ZR_FE_INSTALL_CEILING, 512);
+    const cv::Point2d tile = land(ZR_FE_INSTALL_CEILING, Vec3{2.75, 0.25, 0});
     const double d = 1 / std::sqrt(2.75 * 2.75 + 0.25 * 0.25 + 3.0 * 3.0);
     const cv::Vec3b expected = zrscene::TraceColour(ZR_FE_INSTALL_CEILING, Vec3{2.75 * d, 0.25 * d, -3.0 * d});
-    EXPECT_EQ(picture.at<cv::Vec3b>(static_cast<int>(std::lround(py)), static_cast<int>(std::lround(px))), expected);
+    EXPECT_EQ(picture.at<cv::Vec3b>(static_cast<int>(std::lround(tile.y)), static_cast<int>(std::lround(tile.x))), expected);
     EXPECT_EQ(picture.at<cv::Vec3b>(0, 0), cv::Vec3b(0, 0, 0)) << "outside the circle";
 }
 
@@ -217,13 +210,8 @@ std::vector<std::pair<std::string, cv::Size>> Announced(const std::string& out)
 {
     std::vector<std::pair<std::string, cv::Size>> files;
     const std::regex wrote(R"(wrote (\S+) (\d+)x(\d+))");
-    std::istringstream in(out);
-    std::string line;
-    while (std::getline(in, line)) {
-        std::smatch m;
-        if (std::regex_search(line, m, wrote))
-            files.push_back({m[1], cv::Size(std::stoi(m[2]), std::stoi(m[3]))});
-    }
+    for (std::sregex_iterator m(out.begin(), out.end(), wrote), end; m != end; ++m)
+        files.push_back({(*m)[1], cv::Size(std::stoi((*m)[2]), std::stoi((*m)[3]))});
     return files;
 }
 
@@ -291,20 +279,10 @@ TEST(ToolTest, MistakesEndWithOneLineAndStatusTwo)
     std::ofstream(text) << "not a picture";
     const std::string picture = (dir / "in.png").string();
     ASSERT_TRUE(cv::imwrite(picture, zrscene::RenderFisheye(ZR_FE_INSTALL_CEILING, 128)));
-    const std::string cases[] = {
-        "",
-        "frobnicate",
-        "dewarp",
-        "dewarp " + (dir / "missing.png").string(),
-        "dewarp " + text,
-        "dewarp " + picture + " --radius 400",
-        "dewarp " + picture + " --mount sideways",
-        "dewarp " + picture + " --subviews 9",
-        "dewarp " + picture + " --zoom 3=5",
-        "dewarp " + picture + " --bogus",
-        "dewarp " + picture + " --angle",
-        "scene --mount wall --size 64",
-    };
+    std::vector<std::string> cases = {"", "frobnicate", "dewarp", "dewarp " + (dir / "missing.png").string(),
+                                      "dewarp " + text, "scene --mount wall --size 64"};
+    for (const char* option : {"--radius 400", "--mount sideways", "--subviews 9", "--zoom 3=5", "--bogus", "--angle"})
+        cases.push_back("dewarp " + picture + " " + option);
     for (const std::string& args : cases) {
         const Result r = RunTool(args + " --out " + (dir / "o").string());
         EXPECT_EQ(r.status, 2) << "'" << args << "': " << r.err;
