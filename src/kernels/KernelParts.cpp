@@ -224,6 +224,26 @@ namespace {
 
 const int kPlaneChannels = 3;
 
+// Columns [from, to) of one row.
+void InterleaveRow(const unsigned char* p0, const unsigned char* p1, const unsigned char* p2, unsigned char* out,
+                   int from, int to)
+{
+    for (int x = from; x < to; ++x) {
+        out[kPlaneChannels * x] = p0[x];
+        out[kPlaneChannels * x + 1] = p1[x];
+        out[kPlaneChannels * x + 2] = p2[x];
+    }
+}
+
+void InterleavePairsRow(const unsigned char* luma, const unsigned char* pairs, unsigned char* out, int from, int to)
+{
+    for (int x = from; x < to; ++x) {
+        out[kPlaneChannels * x] = luma[x];
+        out[kPlaneChannels * x + 1] = pairs[2 * x];
+        out[kPlaneChannels * x + 2] = pairs[2 * x + 1];
+    }
+}
+
 cv::Mat ResizedTo(const cv::Mat& plane, cv::Size size, ScratchSlot slot)
 {
     if (plane.size() == size)
@@ -245,31 +265,16 @@ cv::Mat& Scratch(ScratchSlot slot, cv::Size size, int type)
 
 void Interleave(const cv::Mat& c0, const cv::Mat& c1, const cv::Mat& c2, cv::Mat& dst)
 {
-    for (int y = 0; y < dst.rows; ++y) {
-        const unsigned char* p0 = c0.ptr<unsigned char>(y);
-        const unsigned char* p1 = c1.ptr<unsigned char>(y);
-        const unsigned char* p2 = c2.ptr<unsigned char>(y);
-        unsigned char* out = dst.ptr<unsigned char>(y);
-        for (int x = 0; x < dst.cols; ++x) {
-            out[kPlaneChannels * x] = p0[x];
-            out[kPlaneChannels * x + 1] = p1[x];
-            out[kPlaneChannels * x + 2] = p2[x];
-        }
-    }
+    for (int y = 0; y < dst.rows; ++y)
+        InterleaveRow(c0.ptr<unsigned char>(y), c1.ptr<unsigned char>(y), c2.ptr<unsigned char>(y),
+                      dst.ptr<unsigned char>(y), 0, dst.cols);
 }
 
 void InterleavePairs(const cv::Mat& luma, const cv::Mat& pairs, cv::Mat& dst)
 {
-    for (int y = 0; y < dst.rows; ++y) {
-        const unsigned char* p0 = luma.ptr<unsigned char>(y);
-        const unsigned char* p1 = pairs.ptr<unsigned char>(y);
-        unsigned char* out = dst.ptr<unsigned char>(y);
-        for (int x = 0; x < dst.cols; ++x) {
-            out[kPlaneChannels * x] = p0[x];
-            out[kPlaneChannels * x + 1] = p1[2 * x];
-            out[kPlaneChannels * x + 2] = p1[2 * x + 1];
-        }
-    }
+    for (int y = 0; y < dst.rows; ++y)
+        InterleavePairsRow(luma.ptr<unsigned char>(y), pairs.ptr<unsigned char>(y), dst.ptr<unsigned char>(y), 0,
+                           dst.cols);
 }
 
 void Nv12ToWorkingWith(InterleavePairsFn interleave, const tag_ZRFRAME& frame, cv::Mat& dst)
@@ -346,11 +351,7 @@ void InterleaveSimd(const cv::Mat& c0, const cv::Mat& c1, const cv::Mat& c2, cv:
         for (; x + kLanes <= dst.cols; x += kLanes)
             cv::v_store_interleave(out + static_cast<size_t>(x) * kPlaneChannels, cv::v_load(p0 + x),
                                    cv::v_load(p1 + x), cv::v_load(p2 + x));
-        for (; x < dst.cols; ++x) {
-            out[kPlaneChannels * x] = p0[x];
-            out[kPlaneChannels * x + 1] = p1[x];
-            out[kPlaneChannels * x + 2] = p2[x];
-        }
+        InterleaveRow(p0, p1, p2, out, x, dst.cols);
     }
 }
 
@@ -366,11 +367,7 @@ void InterleavePairsSimd(const cv::Mat& luma, const cv::Mat& pairs, cv::Mat& dst
             cv::v_load_deinterleave(p1 + 2 * static_cast<size_t>(x), u, v);
             cv::v_store_interleave(out + static_cast<size_t>(x) * kPlaneChannels, cv::v_load(p0 + x), u, v);
         }
-        for (; x < dst.cols; ++x) {
-            out[kPlaneChannels * x] = p0[x];
-            out[kPlaneChannels * x + 1] = p1[2 * x];
-            out[kPlaneChannels * x + 2] = p1[2 * x + 1];
-        }
+        InterleavePairsRow(p0, p1, out, x, dst.cols);
     }
 }
 
