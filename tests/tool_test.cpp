@@ -21,7 +21,6 @@ namespace {
 namespace fs = std::filesystem;
 using zrscene::Vec3;
 
-const double kPi = 3.141592653589793;
 
 fs::path TempDir(const std::string& name)
 {
