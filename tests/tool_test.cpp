@@ -21,7 +21,6 @@ namespace {
 namespace fs = std::filesystem;
 using zrscene::Vec3;
 
-
 fs::path TempDir(const std::string& name)
 {
     const fs::path dir = fs::temp_directory_path() / ("zrfisheye_tool_" + std::to_string(::getpid())) / name;
