@@ -4,7 +4,9 @@
 // Each table entry and each output row is a pure function of its position, so
 // splitting the rows over threads gives the same bits as one loop; the thread
 // count never changes a byte. Own std::threads rather than OpenCV's pool keep the
-// join visible to the sanitizers.
+// join visible to the sanitizers; their number follows OpenCV's thread setting
+// (cv::setNumThreads, which CZRFishEyeDewarper::SetThreadNum passes on), so one
+// setting bounds both.
 #ifndef ZRFISHEYE_KERNELS_PARALLELROWS_H
 #define ZRFISHEYE_KERNELS_PARALLELROWS_H
 
@@ -12,13 +14,16 @@
 #include <thread>
 #include <vector>
 
+#include <opencv2/core/utility.hpp>
+
 namespace zrfe {
 
 template <class RowRangeFn>
 void ParallelRows(int rows, long long workPerRow, const RowRangeFn& fn)
 {
     const long long kMinWorkPerThread = 200000;  // below this a thread costs more than it saves
-    const int hw = static_cast<int>(std::max(1u, std::thread::hardware_concurrency()));
+    const int hw = std::min(static_cast<int>(std::max(1u, std::thread::hardware_concurrency())),
+                            std::max(1, cv::getNumThreads()));
     const long long byWork = std::max(1LL, static_cast<long long>(rows) * workPerRow / kMinWorkPerThread);
     const int threads = static_cast<int>(std::min<long long>({static_cast<long long>(hw), 8LL, byWork, rows}));
     if (threads <= 1) {
