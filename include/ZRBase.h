@@ -147,7 +147,8 @@ private:
 class ZR_API CZRPacketPIC {
 public:
     // pPitch: nCount pitches (bytes per line) for planes 0..nCount-1; missing ones default to the
-    // plane width. Null for an unknown format, a zero size, or a pitch below its plane's width.
+    // plane width. Null for an unknown format, a zero size, a size past the picture limit of
+    // ZRFishEyeTypes.h, a pitch below its plane's width or above twice that limit's side.
     static CZRPacketPIC* Acquire(unsigned int uWidth, unsigned int uHeight, unsigned int uFormat,
                                  const unsigned int* pPitch, int nCount);  // holds one reference
     void AddRef();

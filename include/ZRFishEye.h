@@ -30,6 +30,8 @@ public:
     int GetLineMask();
     unsigned int GetSubWorkerNum();
     int SetSubWorkerNum(unsigned int uCount);
+    // The size of OpenCV's pool inside one operation, for the whole process; at most
+    // the machine's CPU count (the constructor sets 4, or the CPU count when lower).
     static void SetThreadNum(int nCount);
     void SetSubViewHwnd(HWND hWnd, int nIndex);
     void SetMainViewHwnd(HWND hWnd);

@@ -6,6 +6,23 @@
 
 #include <vector>
 
+// The largest picture the library makes or takes from a caller's number: at most
+// ZR_FE_MAX_PICTURE_SIDE pixels a side and ZR_FE_MAX_PICTURE_PIXELS pixels in all.
+// Frames, sub-view sizes, radii (through the tables they imply), picture packets and
+// snapshot edits beyond it are refused (-1, or a frame ignored) and change nothing.
+constexpr int ZR_FE_MAX_PICTURE_SIDE = 16384;
+constexpr long long ZR_FE_MAX_PICTURE_PIXELS = 1LL << 26;
+
+// Whether a width x height picture is within the limit above (zero and negative sizes fit:
+// they describe no picture).
+inline bool ZRFitsPictureLimit(long long llWidth, long long llHeight)
+{
+    if (llWidth <= 0 || llHeight <= 0)
+        return true;
+    return llWidth <= ZR_FE_MAX_PICTURE_SIDE && llHeight <= ZR_FE_MAX_PICTURE_SIDE &&
+           llWidth * llHeight <= ZR_FE_MAX_PICTURE_PIXELS;
+}
+
 // How the camera is mounted.
 enum ENUM_ZR_FE_INSTALL_MODE_E : int {
     ZR_FE_INSTALL_GROUND = 0,   // lens looking up (floor or desk)

@@ -1,9 +1,11 @@
 // Reference-counted planar pictures and the frames that hold them.
 #include <atomic>
 #include <cstring>
+#include <exception>
 #include <vector>
 
 #include "ZRBase.h"
+#include "ZRFishEyeTypes.h"
 
 struct CZRPacketPIC::Impl {
     std::atomic<int> refs{1};
@@ -18,25 +20,32 @@ CZRPacketPIC::~CZRPacketPIC() = default;
 CZRPacketPIC* CZRPacketPIC::Acquire(unsigned int uWidth, unsigned int uHeight, unsigned int uFormat,
                                     const unsigned int* pPitch, int nCount)
 {
-    if (uFormat != ZR_PIC_FORMAT_YV12 || uWidth == 0 || uHeight == 0)
+    if (uFormat != ZR_PIC_FORMAT_YV12 || uWidth == 0 || uHeight == 0 || !ZRFitsPictureLimit(uWidth, uHeight))
         return nullptr;
     const unsigned int widths[3] = {uWidth, uWidth / 2, uWidth / 2};
     const unsigned int lines[3] = {uHeight, uHeight / 2, uHeight / 2};
     unsigned int pitches[3];
     for (int p = 0; p < 3; ++p) {
         pitches[p] = (pPitch && p < nCount) ? pPitch[p] : widths[p];
-        if (pitches[p] < widths[p])
+        // Padding may widen a line, but not past twice the widest picture.
+        if (pitches[p] < widths[p] || pitches[p] > 2u * ZR_FE_MAX_PICTURE_SIDE)
             return nullptr;
     }
-    CZRPacketPIC* pkt = new CZRPacketPIC;
-    pkt->m_uWidth = uWidth;
-    pkt->m_uHeight = uHeight;
-    pkt->m_pImpl->format = uFormat;
-    pkt->m_pImpl->planes = 3;
-    for (int p = 0; p < 3; ++p) {
-        pkt->m_uLines[p] = lines[p];
-        pkt->m_uPitch[p] = pitches[p];
-        pkt->m_pImpl->data[p].assign(static_cast<size_t>(pitches[p]) * lines[p], 0);
+    CZRPacketPIC* pkt = nullptr;
+    try {
+        pkt = new CZRPacketPIC;
+        pkt->m_uWidth = uWidth;
+        pkt->m_uHeight = uHeight;
+        pkt->m_pImpl->format = uFormat;
+        pkt->m_pImpl->planes = 3;
+        for (int p = 0; p < 3; ++p) {
+            pkt->m_uLines[p] = lines[p];
+            pkt->m_uPitch[p] = pitches[p];
+            pkt->m_pImpl->data[p].assign(static_cast<size_t>(pitches[p]) * lines[p], 0);
+        }
+    } catch (const std::exception&) {
+        delete pkt;  // out of memory: no packet, as for a bad size
+        return nullptr;
     }
     return pkt;
 }

@@ -3,6 +3,7 @@
 #include <chrono>
 #include <condition_variable>
 #include <deque>
+#include <exception>
 #include <string>
 #include <thread>
 
@@ -70,11 +71,16 @@ int CZRThread::ThreadStart()
     if (m_pImpl->running || m_pImpl->thread.joinable())
         return -1;
     m_pImpl->running = true;
-    m_pImpl->thread = std::thread([this] {
-        OnThreadStart();
-        OnThread();
-        OnThreadClose();
-    });
+    try {
+        m_pImpl->thread = std::thread([this] {
+            OnThreadStart();
+            OnThread();
+            OnThreadClose();
+        });
+    } catch (const std::exception&) {
+        m_pImpl->running = false;  // the system has no thread for us: still stopped
+        return -1;
+    }
     return 0;
 }
 

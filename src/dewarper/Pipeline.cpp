@@ -9,6 +9,7 @@
 #include <exception>
 
 #include "DewarperImpl.h"
+#include "base/NoThrow.h"
 #include "engine/FrameConversion.h"
 
 namespace {
@@ -39,13 +40,16 @@ void CZRFishEyeDewarper::Start()
     const HostGuard hostGuard(d.m_mtxHost);
     if (IsRunning())
         return;
-    if (!d.m_pMainWorker) {
-        d.m_pMainWorker = MakeWorker(kMainWorkerName);
-        d.m_pMainWorker->Attach(this, &CZRFishEyeDewarper::OnMainWork);
-        d.m_bMainBusy = false;
-    }
-    d.CreateSubWorkers();
-    ThreadStart();
+    // A thread the system refuses leaves the dewarper stopped; a later Start tries again.
+    zrbase::IgnoringFailure([&] {
+        if (!d.m_pMainWorker) {
+            d.m_pMainWorker = MakeWorker(kMainWorkerName);
+            d.m_pMainWorker->Attach(this, &CZRFishEyeDewarper::OnMainWork);
+            d.m_bMainBusy = false;
+        }
+        d.CreateSubWorkers();
+        ThreadStart();
+    });
 }
 
 void CZRFishEyeDewarper::Impl::CreateSubWorkers()
@@ -102,7 +106,8 @@ int CZRFishEyeDewarper::SetSubWorkerNum(unsigned int uCount)
         d.m_uSubWorkerNum = std::min(uCount, kMaxSubWorkers);
         if (!IsRunning())
             return 0;
-        d.CreateSubWorkers();
+        // A worker the system cannot start stays missing; the gate then refuses frames.
+        zrbase::IgnoringFailure([&] { d.CreateSubWorkers(); });
         for (unsigned int k = d.m_uSubWorkerNum; k < kMaxSubWorkers; ++k)
             removed[k] = std::move(d.m_pSubWorker[k]);
     }
@@ -140,7 +145,7 @@ int CZRFishEyeDewarper::Process(CZRFrame* pFrame)
     // The engine moves the sub views' lens circle for a new width while the workers are idle.
     if (d.m_engine.LoadPicture(pFrame->GetPicture()) != 0)
         return 0;
-    return d.Process();
+    return zrbase::AnswerOr(0, [&] { return d.Process(); });
 }
 
 int CZRFishEyeDewarper::Process(tag_ZRFRAME* pFrame)
@@ -149,7 +154,7 @@ int CZRFishEyeDewarper::Process(tag_ZRFRAME* pFrame)
     const HostGuard hostGuard(d.m_mtxHost);
     if (!pFrame || !d.AcceptsFrame() || d.m_engine.LoadFrame(*pFrame) != 0)
         return 0;
-    return d.Process();
+    return zrbase::AnswerOr(0, [&] { return d.Process(); });
 }
 
 int CZRFishEyeDewarper::Impl::Process()

@@ -2,6 +2,7 @@
 #include "EngineCore.h"
 
 #include "FrameConversion.h"
+#include "base/NoThrow.h"
 #include "geometry/LensGeometry.h"
 
 namespace zrfe {
@@ -29,8 +30,8 @@ EngineCore::EngineCore(ENUM_ZR_FE_INSTALL_MODE_E eInstallMode, int nRadius, ENUM
                        int nOrgRadius, int nNormalWidth, int nNormalHeight)
     : m_uRadius(static_cast<unsigned int>(nRadius)),
       m_uHalfSize(0),
-      m_uNormalWidth(static_cast<unsigned int>(nNormalWidth)),
-      m_uNormalHeight(static_cast<unsigned int>(nNormalHeight)),
+      m_uNormalWidth(0),
+      m_uNormalHeight(0),
       m_uOrgRadius(static_cast<unsigned int>(nOrgRadius)),
       m_eInstallMode(eInstallMode),
       m_eMainViewType(eMainViewType),
@@ -43,13 +44,18 @@ EngineCore::EngineCore(ENUM_ZR_FE_INSTALL_MODE_E eInstallMode, int nRadius, ENUM
       m_nLineMask(0),
       m_pMatSource(new cv::Mat)
 {
+    // A sub-view size past the picture limit is taken as none: no sub view composes.
+    if (ZRFitsPictureLimit(nNormalWidth, nNormalHeight)) {
+        m_uNormalWidth = static_cast<unsigned int>(nNormalWidth);
+        m_uNormalHeight = static_cast<unsigned int>(nNormalHeight);
+    }
     for (int i = 0; i < kMaxSubViews; ++i) {
         m_stNormalView[i] = DefaultNormalView();
         m_pNormalMap[static_cast<size_t>(i)].reset(new ZRFishEyeMap);
         m_stSubViewPoints[i].stCenter = {0, 0};
     }
-    // A refused mode leaves the panorama empty and the half size 0.
-    SetInstallMode(eInstallMode, static_cast<unsigned int>(nRadius), true);
+    // A refused mode, or tables that cannot be built, leave the panorama empty.
+    zrbase::IgnoringFailure([&] { SetInstallMode(eInstallMode, static_cast<unsigned int>(nRadius), true); });
     m_uOrgRadius = static_cast<unsigned int>(nOrgRadius);
 }
 

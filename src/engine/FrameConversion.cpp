@@ -14,8 +14,10 @@ void Prepare(cv::Mat& dst, int w, int h)
 
 bool IsReadableFrameDesc(const tag_ZRFRAME* pDesc)
 {
+    // The source picture is a square of the frame's width, so that square must fit too.
     return pDesc && pDesc->pData[0] && pDesc->pData[1] && pDesc->nWidth >= 2 && pDesc->nHeight >= 2 &&
-           pDesc->nPitch[0] >= pDesc->nWidth && pDesc->nPitch[1] >= (pDesc->nWidth / 2) * 2;
+           pDesc->nPitch[0] >= pDesc->nWidth && pDesc->nPitch[1] >= (pDesc->nWidth / 2) * 2 &&
+           ZRFitsPictureLimit(pDesc->nWidth, pDesc->nHeight) && ZRFitsPictureLimit(pDesc->nWidth, pDesc->nWidth);
 }
 
 bool IsReadablePicture(CZRPacketPIC* pPacket)
@@ -27,7 +29,8 @@ bool IsReadablePicture(CZRPacketPIC* pPacket)
     for (int p = 0; p < 3; ++p)
         if (pPacket->m_uPitch[p] < widths[p] || pPacket->m_uLines[p] < lines[p] || !pPacket->GetLine(p, 0))
             return false;
-    return pPacket->m_uWidth < 0x7FFFFFFFu && pPacket->m_uHeight < 0x7FFFFFFFu;
+    return ZRFitsPictureLimit(pPacket->m_uWidth, pPacket->m_uHeight) &&
+           ZRFitsPictureLimit(pPacket->m_uWidth, pPacket->m_uWidth);
 }
 
 int FrameDescToMat(const tag_ZRFRAME* pDesc, cv::Mat& dst, int w, int h)

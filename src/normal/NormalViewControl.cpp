@@ -151,6 +151,8 @@ void EngineCore::SetSubViewNum(unsigned int uCount)
 
 int EngineCore::SetNormalSize(unsigned int uWidth, unsigned int uHeight)
 {
+    if (!ZRFitsPictureLimit(uWidth, uHeight))
+        return -1;
     if (uWidth == m_uNormalWidth && uHeight == m_uNormalHeight)
         return 0;
     m_uNormalWidth = uWidth;

@@ -1,6 +1,7 @@
 // Editing, joining and saving stored snapshot pictures. Every edit makes a new
 // picture and swaps it in only once it exists, so a failed call leaves the
-// store as it was; OpenCV's errors stop at this border and become -1.
+// store as it was; a result past the picture limit is refused before it is made,
+// and OpenCV's errors stop at this border and become -1.
 #include <opencv2/imgcodecs.hpp>
 #include <opencv2/imgproc.hpp>
 
@@ -18,7 +19,7 @@ int CZRFishEyeDewarper::SnapResize(int nKey, int nWidth, int nHeight)
     if (!d.WaitSnapPrepare())
         return -1;
     auto it = d.m_mapSnap.find(nKey);
-    if (it == d.m_mapSnap.end() || nWidth <= 0 || nHeight <= 0)
+    if (it == d.m_mapSnap.end() || nWidth <= 0 || nHeight <= 0 || !ZRFitsPictureLimit(nWidth, nHeight))
         return -1;
     try {
         std::unique_ptr<cv::Mat> scaled(new cv::Mat);
@@ -37,7 +38,8 @@ int CZRFishEyeDewarper::SnapAddBlackBorder(int nKey, int nBorder)
     if (!d.WaitSnapPrepare())
         return -1;
     auto it = d.m_mapSnap.find(nKey);
-    if (it == d.m_mapSnap.end() || nBorder < 0)
+    if (it == d.m_mapSnap.end() || nBorder < 0 ||
+        !ZRFitsPictureLimit(it->second->cols + 2LL * nBorder, it->second->rows))
         return -1;
     try {
         std::unique_ptr<cv::Mat> bordered(new cv::Mat);
@@ -74,9 +76,14 @@ int CZRFishEyeDewarper::Impl::SnapConcat(const std::vector<int>& vecKeys, bool b
     }
     if (parts.size() < 2)
         return -1;
-    for (const cv::Mat& part : parts)
+    long long llJoined = 0;  // the joined side
+    for (const cv::Mat& part : parts) {
         if (bHorizontal ? part.rows != parts[0].rows : part.cols != parts[0].cols)
             return -1;
+        llJoined += bHorizontal ? part.cols : part.rows;
+    }
+    if (!(bHorizontal ? ZRFitsPictureLimit(llJoined, parts[0].rows) : ZRFitsPictureLimit(parts[0].cols, llJoined)))
+        return -1;
     try {
         std::unique_ptr<cv::Mat> joined(new cv::Mat);
         if (bHorizontal)
