@@ -325,3 +325,121 @@ TEST(SnapshotTest, EditsNeedAnOpenSnapshotReplacePicturesAndJoinsGetRisingKeys)
 }
 
 }  // namespace
+
+namespace {
+
+// Radii at the picture limit, found from the sizes the library documents: the floor and
+// ceiling panorama is 2 pi r wide (rounded down to 8 pixels), 16384 at r = 2608; the wall's
+// working square has the side 2 * 9 * (r / 8), 8190 at r = 3647 and so within 2^26 pixels.
+const unsigned int kLargestGroundRadius = 2608;
+const unsigned int kLargestWallRadius = 3647;
+
+// An NV12 descriptor over one small buffer, claiming any size: a refused frame is never read.
+tag_ZRFRAME ClaimedFrame(std::vector<unsigned char>& bytes, int w, int h)
+{
+    tag_ZRFRAME f{};
+    f.pData[0] = f.pData[1] = bytes.data();
+    f.nPitch[0] = f.nPitch[1] = w;
+    f.nWidth = w;
+    f.nHeight = h;
+    return f;
+}
+
+}  // namespace
+
+// Every size a caller hands the library is held to one limit: the call works at the limit,
+// and one step past it answers -1 (or ignores the frame) without throwing or changing anything.
+TEST(LimitsTest, EverySizeFromACallerWorksAtTheLimitAndIsRefusedOnePast)
+{
+    const int side = ZR_FE_MAX_PICTURE_SIDE;
+    const int squareSide = 8192;  // 8192 x 8192 is exactly the pixel limit
+    ASSERT_EQ(static_cast<long long>(squareSide) * squareSide, ZR_FE_MAX_PICTURE_PIXELS);
+    Rig r(ZR_FE_INSTALL_CEILING, ZR_FE_VIEW_ORIGINAL);  // no sub view, so no sub-view table is built
+    std::vector<unsigned char> small(2 * side + 64, 16);
+    std::vector<unsigned char> frameBytes(static_cast<size_t>(squareSide) * 3, 100);
+    struct Entry {
+        const char* what;
+        std::function<int()> atLimit, onePast;
+    };
+    const std::vector<Entry> entries = {
+        {"ceiling radius", [&] { return r.e.SetInstallMode(ZR_FE_INSTALL_CEILING, kLargestGroundRadius); },
+         [&] { return r.e.SetInstallMode(ZR_FE_INSTALL_CEILING, kLargestGroundRadius + 1); }},
+        {"wall radius", [&] { return r.e.SetInstallMode(ZR_FE_INSTALL_WALL, kLargestWallRadius); },
+         [&] { return r.e.SetInstallMode(ZR_FE_INSTALL_WALL, kLargestWallRadius + 1); }},
+        {"absurd radius", [&] { return r.d.SetInstallMode(ZR_FE_INSTALL_CEILING, 256, true); },
+         [&] { return r.d.SetInstallMode(ZR_FE_INSTALL_CEILING, 1u << 20); }},
+        {"sub-view side", [&] { return r.e.SetNormalSize(side, squareSide / 2); },
+         [&] { return r.e.SetNormalSize(side + 1, 1); }},
+        {"sub-view pixels", [&] { return r.d.SetNormalSize(squareSide, squareSide); },
+         [&] { return r.d.SetNormalSize(squareSide, squareSide + 1); }},
+        {"frame width",
+         [&] {
+             tag_ZRFRAME f = ClaimedFrame(frameBytes, squareSide, 2);
+             return r.e.LoadFrame(f);
+         },
+         [&] {
+             tag_ZRFRAME f = ClaimedFrame(small, squareSide + 2, 2);
+             return r.e.LoadFrame(f);
+         }},
+        {"frame of 2^20 x 2^20",
+         [&] {
+             tag_ZRFRAME f = ClaimedFrame(small, 64, 64);
+             return r.e.LoadFrame(f);
+         },
+         [&] {
+             tag_ZRFRAME f = ClaimedFrame(small, 1 << 20, 1 << 20);
+             return r.e.LoadFrame(f);
+         }},
+        {"picture packet",
+         [&] {
+             CZRPacketPIC* p = CZRPacketPIC::Acquire(side, 2, ZR_PIC_FORMAT_YV12, nullptr, 0);
+             const int got = p ? 0 : -1;
+             if (p)
+                 p->Release();
+             return got;
+         },
+         [&] { return CZRPacketPIC::Acquire(side + 2, 2, ZR_PIC_FORMAT_YV12, nullptr, 0) ? 0 : -1; }},
+    };
+    for (const Entry& entry : entries) {
+        EXPECT_NO_THROW(EXPECT_EQ(entry.atLimit(), 0) << entry.what);
+        const zrfe::ViewSize before = r.e.GetMainViewSize();
+        unsigned int w = 0, h = 0, ew = 0, eh = 0;
+        r.d.GetNormalSize(w, h);
+        r.e.GetNormalSize(ew, eh);
+        const unsigned int radius = r.e.GetRadius(), mode = r.e.GetInstallMode();
+        EXPECT_NO_THROW(EXPECT_EQ(entry.onePast(), -1) << entry.what);
+        unsigned int w2 = 0, h2 = 0, ew2 = 0, eh2 = 0;
+        r.d.GetNormalSize(w2, h2);
+        r.e.GetNormalSize(ew2, eh2);
+        EXPECT_EQ(std::make_tuple(w2, h2, ew2, eh2, r.e.GetRadius(), static_cast<unsigned int>(r.e.GetInstallMode())),
+                  std::make_tuple(w, h, ew, eh, radius, mode))
+            << entry.what << ": the refused call changed a setting";
+        EXPECT_EQ(r.e.GetMainViewSize().width, before.width) << entry.what;
+    }
+    EXPECT_EQ(r.d.GetGroundParam().uRadius, 256u) << "the dewarper kept its tables for r = 256";
+
+    // A frame past the limit meets a running pipeline and is ignored; the next good one is shown.
+    r.d.Start();
+    tag_ZRFRAME huge = ClaimedFrame(small, 1 << 20, 1 << 20);
+    EXPECT_NO_THROW(r.d.Process(&huge));
+    Nv12Buffer frame = PatchFrame(512);
+    ASSERT_TRUE(Feed(r.d, r.show, &frame.desc, 1));
+
+    // Snapshot edits: the result, not the argument, is held to the limit; a refused edit leaves
+    // the picture editable and savable.
+    SavedPictures saved;
+    ASSERT_EQ(r.d.SnapStart(), 0);
+    EXPECT_EQ(r.d.SnapAddBlackBorder(0, 1 << 20), -1);
+    EXPECT_EQ(r.d.SnapResize(0, side + 1, 1), -1);
+    EXPECT_EQ(r.d.SnapResize(0, squareSide, squareSide + 1), -1);
+    ASSERT_EQ(saved(r.d, 0).size(), cv::Size(512, 512));
+    EXPECT_EQ(r.d.SnapAddBlackBorder(0, (side - 512) / 2), 0) << "exactly the widest picture";
+    EXPECT_EQ(r.d.SnapAddBlackBorder(0, 1), -1);
+    int key = -1;
+    EXPECT_EQ(r.d.SnapHorconcat({0, 0}, key), -1) << "two of the widest side by side";
+    ASSERT_EQ(r.d.SnapResize(0, side, squareSide / 4), 0);
+    EXPECT_EQ(r.d.SnapVerconcat({0, 0}, key), 0) << "16384 x 4096, at the pixel limit";
+    EXPECT_EQ(r.d.SnapVerconcat({0, 0, 0}, key), -1);
+    EXPECT_EQ(r.d.SnapResize(0, 32, 24), 0);
+    EXPECT_EQ(saved(r.d, 0).size(), cv::Size(32, 24));
+}
