@@ -5,17 +5,11 @@
 #include <opencv2/core.hpp>
 
 #include "DewarperImpl.h"
+#include "base/OpenCvPool.h"
 
 namespace {
 // The size of OpenCV's pool for one operation, set by every construction.
 const int kOpenCvThreads = 4;
-
-// A pool never asks for more threads than the machine has: the surplus would
-// not run any faster, and the thread runtime complains about it on the host's terminal.
-int PoolSizeFor(int nRequested)
-{
-    return std::min(nRequested, std::max(1, cv::getNumberOfCPUs()));
-}
 }  // namespace
 
 CZRFishEyeDewarper::Impl::Impl(CZRFishEyeDewarper& self, ENUM_ZR_FE_INSTALL_MODE_E eInstallMode, int nRadius,
@@ -46,7 +40,7 @@ CZRFishEyeDewarper::CZRFishEyeDewarper(ENUM_ZR_FE_INSTALL_MODE_E eInstallMode, i
       m_pImpl(new Impl(*this, eInstallMode, nRadius, eMainViewType, nOrgRadius, nNormalWidth, nNormalHeight,
                        uSubWorkerNum))
 {
-    cv::setNumThreads(PoolSizeFor(kOpenCvThreads));
+    zrbase::SetOpenCvPoolSize(kOpenCvThreads);
 }
 
 CZRFishEyeDewarper::~CZRFishEyeDewarper()
@@ -65,7 +59,7 @@ ENUM_ZR_FE_VIEW_TYPE_E CZRFishEyeDewarper::GetMainViewType() { return m_pImpl->m
 void CZRFishEyeDewarper::SetLineMask(int nMask) { m_pImpl->m_engine.SetLineMask(nMask); }
 int CZRFishEyeDewarper::GetLineMask() { return m_pImpl->m_engine.GetLineMask(); }
 unsigned int CZRFishEyeDewarper::GetSubWorkerNum() { return m_pImpl->m_uSubWorkerNum; }
-void CZRFishEyeDewarper::SetThreadNum(int nCount) { cv::setNumThreads(PoolSizeFor(nCount)); }
+void CZRFishEyeDewarper::SetThreadNum(int nCount) { zrbase::SetOpenCvPoolSize(nCount); }
 void CZRFishEyeDewarper::SetMainViewHwnd(HWND hWnd) { m_pImpl->m_hMainWnd = hWnd; }
 int CZRFishEyeDewarper::GetAllViewNum() { return m_pImpl->m_engine.GetSubViewNum() + 1; }
 void CZRFishEyeDewarper::SetShowCallBack(IZRCallback* pCallback) { m_pImpl->m_pShowCallback = pCallback; }

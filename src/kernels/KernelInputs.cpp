@@ -1,4 +1,5 @@
 #include "KernelInputs.h"
+#include "base/OpenCvPool.h"
 
 #include <opencv2/imgproc.hpp>
 
@@ -15,6 +16,7 @@ void BuildRemapTable(const cv::Mat& mapX, const cv::Mat& mapY, RemapTable& out)
         return;
     }
     // OpenCV's own conversion: the rounding its bilinear remap applies to float maps.
+    const zrbase::OpenCvPoolUse pool;
     cv::convertMaps(mapX, mapY, out.taps, out.fractions, CV_16SC2, false);
 }
 

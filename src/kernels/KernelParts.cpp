@@ -1,6 +1,7 @@
 #include "KernelParts.h"
 
 #include "ParallelRows.h"
+#include "base/OpenCvPool.h"
 
 #include <cstring>
 #include <vector>
@@ -178,6 +179,7 @@ void WorkingTo420With(RowPairTo420Fn rowPair, const cv::Mat& src, const PlanarPi
         cv::split(src, ch);
         ch[0].copyTo(cv::Mat(src.size(), CV_8UC1, out.planes[0], static_cast<size_t>(out.pitches[0])));
         const cv::Size half(src.cols / 2, src.rows / 2);
+        const zrbase::OpenCvPoolUse pool;
         for (int c = 1; c < kChannels; ++c)
             cv::resize(ch[c], cv::Mat(half, CV_8UC1, out.planes[c], static_cast<size_t>(out.pitches[c])), half, 0, 0,
                        cv::INTER_LINEAR);
@@ -249,6 +251,7 @@ cv::Mat ResizedTo(const cv::Mat& plane, cv::Size size, ScratchSlot slot)
     if (plane.size() == size)
         return plane;  // OpenCV copies a plane of the target size unchanged
     cv::Mat& out = Scratch(slot, size, CV_8UC1);
+    const zrbase::OpenCvPoolUse pool;
     cv::resize(plane, out, size, 0, 0, cv::INTER_LINEAR);
     return out;
 }
@@ -286,6 +289,7 @@ void Nv12ToWorkingWith(InterleavePairsFn interleave, const tag_ZRFRAME& frame, c
     cv::Mat scaledPairs = pairs;
     if (pairs.size() != size) {
         scaledPairs = Scratch(ScratchSlot::kScaledPairs, size, CV_8UC2);
+        const zrbase::OpenCvPoolUse pool;
         cv::resize(pairs, scaledPairs, size, 0, 0, cv::INTER_LINEAR);
     }
     interleave(ResizedTo(luma, size, ScratchSlot::kScaledLuma), scaledPairs, dst);

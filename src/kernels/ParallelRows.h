@@ -14,7 +14,7 @@
 #include <thread>
 #include <vector>
 
-#include <opencv2/core/utility.hpp>
+#include "base/OpenCvPool.h"
 
 namespace zrfe {
 
@@ -23,7 +23,7 @@ void ParallelRows(int rows, long long workPerRow, const RowRangeFn& fn)
 {
     const long long kMinWorkPerThread = 200000;  // below this a thread costs more than it saves
     const int hw = std::min(static_cast<int>(std::max(1u, std::thread::hardware_concurrency())),
-                            std::max(1, cv::getNumThreads()));
+                            std::max(1, zrbase::OpenCvPoolSize()));
     const long long byWork = std::max(1LL, static_cast<long long>(rows) * workPerRow / kMinWorkPerThread);
     const int threads = static_cast<int>(std::min<long long>({static_cast<long long>(hw), 8LL, byWork, rows}));
     if (threads <= 1) {

@@ -6,6 +6,7 @@
 #include <opencv2/imgproc.hpp>
 
 #include "Kernels.h"
+#include "base/OpenCvPool.h"
 
 namespace zrfe {
 namespace kernels {
@@ -19,6 +20,7 @@ const cv::Scalar kMaskInside(255, 255, 255, 0);
 cv::Mat Resized(const cv::Mat& plane, cv::Size size)
 {
     cv::Mat out;
+    const zrbase::OpenCvPoolUse pool;
     cv::resize(plane, out, size, 0, 0, cv::INTER_LINEAR);
     return out;
 }
@@ -26,6 +28,7 @@ cv::Mat Resized(const cv::Mat& plane, cv::Size size)
 void RemapReference(const cv::Mat& src, const RemapTable& table, const RowLayout& layout, cv::Mat& dst)
 {
     cv::Mat whole;
+    const zrbase::OpenCvPoolUse pool;
     cv::remap(src, whole, table.mapX, table.mapY, cv::INTER_LINEAR, cv::BORDER_CONSTANT, cv::Scalar::all(0));
     // Each output row is a run of a table row, wrapping at its end.
     const size_t pixel = whole.elemSize();
@@ -45,6 +48,7 @@ void RemapReference(const cv::Mat& src, const RemapTable& table, const RowLayout
 
 void ResizeReference(const cv::Mat& src, cv::Mat& dst)
 {
+    const zrbase::OpenCvPoolUse pool;
     cv::resize(src, dst, dst.size(), 0, 0, cv::INTER_LINEAR);
 }
 

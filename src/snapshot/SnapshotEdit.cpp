@@ -6,6 +6,7 @@
 #include <opencv2/imgproc.hpp>
 
 #include "dewarper/DewarperImpl.h"
+#include "base/OpenCvPool.h"
 
 namespace {
 // Black in the working format.
@@ -23,6 +24,7 @@ int CZRFishEyeDewarper::SnapResize(int nKey, int nWidth, int nHeight)
         return -1;
     try {
         std::unique_ptr<cv::Mat> scaled(new cv::Mat);
+        const zrbase::OpenCvPoolUse pool;
         cv::resize(*it->second, *scaled, cv::Size(nWidth, nHeight), 0, 0, cv::INTER_LINEAR);
         it->second = std::move(scaled);
     } catch (const std::exception&) {
@@ -111,6 +113,7 @@ int CZRFishEyeDewarper::SavePic(std::string strPath, int nKey, int)
         return -1;
     try {
         cv::Mat bgr;
+        const zrbase::OpenCvPoolUse pool;
         cv::cvtColor(*it->second, bgr, cv::COLOR_YUV2BGR);
         return cv::imwrite(strPath, bgr, std::vector<int>()) ? 0 : -1;
     } catch (const std::exception&) {
