@@ -214,7 +214,10 @@ TEST(DewarperTest, SettingsMayChangeOnAnotherThreadWhileFramesFlow)
             default: r.d.SetInstallMode(i % 2 ? ZR_FE_INSTALL_GROUND : ZR_FE_INSTALL_CEILING, 240 + i % 32);
             }
             r.d.SetLineMask(static_cast<int>(i));
+            // OpenCV's pool resized while a frame converts on it
+            CZRFishEyeDewarper::SetThreadNum(1 + static_cast<int>(i % 2));
         }
+        CZRFishEyeDewarper::SetThreadNum(4);
         done = true;
     });
     for (unsigned int n = 0; !done; ++n) {
