@@ -18,10 +18,12 @@ CZRFishEyeDewarper::Impl::Impl(CZRFishEyeDewarper& self, ENUM_ZR_FE_INSTALL_MODE
     : m_self(self),
       m_engine(eInstallMode, nRadius, eMainViewType, nOrgRadius, nNormalWidth, nNormalHeight),
       m_uSubWorkerNum(std::min(uSubWorkerNum, kMaxSubWorkers)),
+      m_uDispatchedSubWorkers(0),
       m_hMainWnd(nullptr),
       m_pShowCallback(nullptr),
       m_pInfoNotifyCallback(nullptr),
       m_bMainBusy(false),
+      m_nRetiringWorkers(0),
       m_nSnapState(0),
       m_nSnapNextKey(kFirstComposedKey)
 {

@@ -65,6 +65,9 @@ struct CZRFishEyeDewarper::Impl {
     std::recursive_mutex m_mtxHost;
     zrfe::Engine m_engine;
     std::atomic<unsigned int> m_uSubWorkerNum;
+    // The sub-worker count the frame in flight was dispatched to; the workers split
+    // its sub views by this, not by a count the host may have changed since.
+    std::atomic<unsigned int> m_uDispatchedSubWorkers;
     std::atomic<HWND> m_hSubWnd[zrfe::kMaxSubViews];
     std::atomic<HWND> m_hMainWnd;
     CZRFrame m_frmMain;
@@ -78,6 +81,10 @@ struct CZRFishEyeDewarper::Impl {
     std::atomic<bool> m_bMainBusy;
     std::unique_ptr<CZRThreadWorker> m_pSubWorker[kMaxSubWorkers];
     std::atomic<bool> m_bSubBusy[kMaxSubWorkers];
+    // Workers taken out of the pipeline (Stop, fewer sub workers) but maybe still in a
+    // handler: until they are gone the gate takes no frame, which would replace the
+    // source picture under them.
+    std::atomic<int> m_nRetiringWorkers;
     std::atomic<int> m_nSnapState;
     int m_nSnapNextKey;
     std::map<int, std::unique_ptr<cv::Mat>> m_mapSnap;

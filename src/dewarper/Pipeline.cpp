@@ -87,6 +87,7 @@ void CZRFishEyeDewarper::Stop()
         main = std::move(d.m_pMainWorker);
         for (unsigned int k = 0; k < kMaxSubWorkers; ++k)
             subs[k] = std::move(d.m_pSubWorker[k]);
+        ++d.m_nRetiringWorkers;
     }
     ThreadStop();  // first the notices stop, then the workers go
     d.DeleteWorker(std::move(main), true);
@@ -95,6 +96,7 @@ void CZRFishEyeDewarper::Stop()
     d.m_bMainBusy = false;
     for (unsigned int k = 0; k < kMaxSubWorkers; ++k)
         d.m_bSubBusy[k] = false;
+    --d.m_nRetiringWorkers;
 }
 
 int CZRFishEyeDewarper::SetSubWorkerNum(unsigned int uCount)
@@ -110,6 +112,7 @@ int CZRFishEyeDewarper::SetSubWorkerNum(unsigned int uCount)
         zrbase::IgnoringFailure([&] { d.CreateSubWorkers(); });
         for (unsigned int k = d.m_uSubWorkerNum; k < kMaxSubWorkers; ++k)
             removed[k] = std::move(d.m_pSubWorker[k]);
+        ++d.m_nRetiringWorkers;
     }
     for (unsigned int k = 0; k < kMaxSubWorkers; ++k) {
         if (removed[k]) {
@@ -117,6 +120,7 @@ int CZRFishEyeDewarper::SetSubWorkerNum(unsigned int uCount)
             d.m_bSubBusy[k] = false;
         }
     }
+    --d.m_nRetiringWorkers;
     return 0;
 }
 
@@ -124,7 +128,7 @@ int CZRFishEyeDewarper::SetSubWorkerNum(unsigned int uCount)
 // refused even in the moment between a worker taking a job and marking itself busy.
 bool CZRFishEyeDewarper::Impl::AcceptsFrame()
 {
-    if (!m_self.IsRunning() || !m_pMainWorker)
+    if (!m_self.IsRunning() || !m_pMainWorker || m_nRetiringWorkers != 0)
         return false;
     if (m_pMainWorker->GetMessageCount() != 0 || m_pMainWorker->GetOutstandingCount() != 0 || m_bMainBusy)
         return false;
@@ -161,8 +165,10 @@ int CZRFishEyeDewarper::Impl::Process()
 {
     if (!m_self.IsRunning())
         return 0;
+    const unsigned int workers = std::min(m_uSubWorkerNum.load(), kMaxSubWorkers);
+    m_uDispatchedSubWorkers = workers;
     m_pMainWorker->PostWorkerMessage(&m_self, ZR_MSG_MAIN_WORK, nullptr);
-    for (unsigned int k = 0; k < m_uSubWorkerNum && k < kMaxSubWorkers; ++k)
+    for (unsigned int k = 0; k < workers; ++k)
         if (m_pSubWorker[k])
             m_pSubWorker[k]->PostWorkerMessage(&m_self, ZR_MSG_SUB_WORK + k, nullptr);
     return 0;
@@ -201,7 +207,7 @@ int CZRFishEyeDewarper::OnMainWork(CZRMessageT* pMsg, unsigned int, unsigned int
     if (IZRCallback* cb = d.m_pShowCallback)
         cb->OnSignal(this, 0, nullptr, nullptr);
     d.PublishFrameInfo(0, d.m_frmMain, true, -1);
-    if (d.m_uSubWorkerNum == 0)
+    if (d.m_uDispatchedSubWorkers == 0)
         d.ProcessForSub(0, zrfe::kMaxSubViews);
     d.m_bMainBusy = false;
     return 0;
@@ -210,7 +216,7 @@ int CZRFishEyeDewarper::OnMainWork(CZRMessageT* pMsg, unsigned int, unsigned int
 int CZRFishEyeDewarper::OnSubWork(CZRMessageT* pMsg, unsigned int, unsigned int&)
 {
     Impl& d = *m_pImpl;
-    const unsigned int workers = d.m_uSubWorkerNum;  // read once: the host may change it meanwhile
+    const unsigned int workers = d.m_uDispatchedSubWorkers;
     if (!pMsg || workers == 0)
         return 0;
     const unsigned int k = pMsg->m_uID - ZR_MSG_SUB_WORK;
