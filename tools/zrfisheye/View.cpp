@@ -222,6 +222,7 @@ private:
     FrameSource m_source;
     std::unique_ptr<Session> m_session;
     std::shared_ptr<SourceFrame> m_current, m_inFlight;
+    bool m_inFlightIsNew = false;  // a frame of the input, not the last one shown again after a change
     std::vector<cv::Mat> m_views;  // the last complete set: main, then the sub views
     Layout m_layout;
     std::vector<MouseEvent> m_events;
@@ -533,7 +534,8 @@ int Viewer::Run()
             if (m_session->Poll(views)) {
                 m_views = views;
                 m_inFlight.reset();
-                ++m_framesOut;
+                if (m_inFlightIsNew)
+                    ++m_framesOut;
                 m_redraw = true;
             }
             if (!m_session->Busy()) {
@@ -546,6 +548,7 @@ int Viewer::Run()
                     m_current = next;
                 if (next || (m_settingsChanged && m_current)) {
                     m_inFlight = m_current;
+                    m_inFlightIsNew = next != nullptr;
                     m_session->Offer(m_inFlight->Descriptor());
                     m_settingsChanged = false;
                 }
