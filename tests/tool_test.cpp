@@ -286,7 +286,8 @@ TEST(ToolTest, MistakesEndWithOneLineAndStatusTwo)
     const std::string picture = (dir / "in.png").string();
     ASSERT_TRUE(cv::imwrite(picture, zrscene::RenderFisheye(ZR_FE_INSTALL_CEILING, 128)));
     std::vector<std::string> cases = {"", "frobnicate", "dewarp", "dewarp " + (dir / "missing.png").string(),
-                                      "dewarp " + text, "scene --mount wall --size 64"};
+                                      "dewarp " + text, "scene --mount wall --size 64", "view",
+                                      "view " + (dir / "missing.avi").string(), "view " + picture + " --width 5"};
     for (const char* option : {"--radius 400", "--mount sideways", "--subviews 9", "--zoom 3=5", "--bogus", "--angle"})
         cases.push_back("dewarp " + picture + " " + option);
     for (const std::string& args : cases) {

@@ -60,6 +60,7 @@ const int kStatusHeight = 24;
 const int kPollMs = 5;
 const double kStatsPeriodS = 0.5;
 const int kKeyEscape = 27;
+const char kFfmpegQuiet[] = "-8";  // FFmpeg's AV_LOG_QUIET
 const double kFontScale = 0.5;
 const int kFont = cv::FONT_HERSHEY_SIMPLEX;
 const cv::Scalar kTextColour(235, 235, 235);
@@ -188,6 +189,16 @@ void Fit(const cv::Mat& picture, cv::Mat& canvas, const cv::Rect& where)
         return;
     const int interpolation = where.width < picture.cols ? cv::INTER_AREA : cv::INTER_LINEAR;
     cv::resize(picture, canvas(where), where.size(), 0, 0, interpolation);
+}
+
+// Closed by the window manager: backends answer 0 or -1 (no such window), or raise an error.
+bool WindowClosed()
+{
+    try {
+        return cv::getWindowProperty(kWindowName, cv::WND_PROP_VISIBLE) < 1;
+    } catch (const cv::Exception&) {
+        return true;
+    }
 }
 
 struct MouseEvent {
@@ -512,8 +523,8 @@ int Viewer::Run()
         OnKey(key);
         if (m_quit)
             break;
-        if (cv::getWindowProperty(kWindowName, cv::WND_PROP_VISIBLE) == 0)
-            break;  // closed by the window manager
+        if (WindowClosed())
+            break;
         if (!m_session) {
             if (std::shared_ptr<SourceFrame> first = m_source.Take()) {
                 StartSession(first);
@@ -574,8 +585,9 @@ int Viewer::Run()
 int RunView(const std::vector<std::string>& args)
 {
     const Options o = Parse(args);
-    // The window toolkit's own notes (Qt's among them) would bury ours; a user's own rules stand.
+    // The window toolkit's and the stream reader's own notes would bury ours; a user's own settings stand.
     setenv("QT_LOGGING_RULES", "*=false", 0);
+    setenv("OPENCV_FFMPEG_LOGLEVEL", kFfmpegQuiet, 0);
     std::string why;
     if (!DisplayReachable(why))
         throw UsageError(why);
