@@ -300,7 +300,8 @@ TEST(ToolTest, MistakesEndWithOneLineAndStatusTwo)
     EXPECT_EQ(RunTool("scene --mount wall --size 64 --out " + (dir / "s.png").string()).status, 0);
 }
 
-// A child process with its output in files; killed if it is still running when dropped.
+// A child process with its output in files; stopped if it is still running when dropped
+// (asked first, so that an X server removes its socket and lock file).
 class Child {
 public:
     Child(const std::vector<std::string>& argv, const std::string& display, const fs::path& out, const fs::path& err)
@@ -325,7 +326,10 @@ public:
     }
     ~Child()
     {
-        if (m_pid > 0 && !m_done) {
+        if (m_pid <= 0 || m_done)
+            return;
+        kill(m_pid, SIGTERM);
+        if (Wait(std::chrono::seconds(3)) == -1 && !m_done) {
             kill(m_pid, SIGKILL);
             waitpid(m_pid, nullptr, 0);
         }
@@ -345,7 +349,6 @@ public:
         }
         return m_done ? m_status : -1;
     }
-    pid_t Pid() const { return m_pid; }
 
 private:
     pid_t m_pid = -1;
@@ -450,9 +453,11 @@ TEST(ViewerTest, ClicksAndTheWheelAimAndZoomTheSubViewsThatSnapshotsRecord)
     // The window shows the main view at its full width, the two sub views below it side by side.
     // Click a fifth of the way down the panorama, on a wall some 70 degrees off the lens axis:
     // sub view 0 at zoom level 20 may lean that far (at level 10 it stops at the wall's foot).
+    // Across, the click lies on the blue wall, while the same window pixel taken unscaled as
+    // a main-view pixel would lie on the green one.
     const double windowScale = static_cast<double>(width) / before.cols;
     const int windowMainRows = static_cast<int>(mainRows * windowScale);
-    const cv::Point click(width * 3 / 10, windowMainRows / 5);
+    const cv::Point click(width * 45 / 100, windowMainRows / 5);
     ASSERT_EQ(xdo("mousemove --window " + window + " " + std::to_string(click.x) + " " + std::to_string(click.y) +
                   " click 1"),
               0);

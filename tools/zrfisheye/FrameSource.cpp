@@ -1,5 +1,6 @@
 #include "FrameSource.h"
 
+#include <algorithm>
 #include <cctype>
 #include <chrono>
 #include <filesystem>

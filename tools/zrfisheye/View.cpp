@@ -231,9 +231,10 @@ private:
 
     const Options& m_o;
     FrameSource m_source;
-    std::unique_ptr<Session> m_session;
+    // Declared before the session, so the frame it may still read outlives it.
     std::shared_ptr<SourceFrame> m_current, m_inFlight;
     bool m_inFlightIsNew = false;  // a frame of the input, not the last one shown again after a change
+    std::unique_ptr<Session> m_session;
     std::vector<cv::Mat> m_views;  // the last complete set: main, then the sub views
     Layout m_layout;
     std::vector<MouseEvent> m_events;
