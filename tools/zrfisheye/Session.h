@@ -48,7 +48,8 @@ public:
     bool Busy() const { return m_inFlight; }
     bool Offer(const tag_ZRFRAME& frame);
     bool Poll(std::vector<cv::Mat>& pictures);
-    // Sets the number of sub views; a frame in flight then waits for no more views than exist.
+    // Sets the number of sub views. Meant for between frames: a frame in flight may have been
+    // started with the old count, and is given up when fewer views arrive than it waits for.
     void SetSubViewCount(int count);
     int SubViewCount() const { return m_views - 1; }
 

@@ -223,6 +223,7 @@ private:
     bool Aim(cv::Point mainPoint);
     void Drag(cv::Point windowPoint);
     void SetSubViews(int count);
+    int WantedSubViews() const { return m_wantSubViews >= 0 ? m_wantSubViews : m_session->SubViewCount(); }
     void ApplyLineMask();
     void Snapshot();
     void Draw();
@@ -242,6 +243,8 @@ private:
     bool m_outlines = true, m_paused = false, m_quit = false;
     bool m_settingsChanged = false, m_redraw = true;
     bool m_haveAim = false;
+    // A new sub view count also waits for an idle dewarper: a frame in flight counts on the old one.
+    int m_wantSubViews = -1;
     cv::Point m_aim;  // a main-view point waiting for the dewarper to be idle
     bool m_dragging = false;
     cv::Point m_dragStart;
@@ -266,13 +269,13 @@ void Viewer::ApplyLineMask()
 
 void Viewer::SetSubViews(int count)
 {
-    count = std::max(0, std::min(count, zrfe::kMaxSubViews));
     if (count == m_session->SubViewCount())
         return;
     m_session->SetSubViewCount(count);
     m_selected = std::max(0, std::min(m_selected, count - 1));
     m_views.resize(std::min(m_views.size(), static_cast<size_t>(1 + count)));
     ApplyLineMask();
+    m_redraw = true;
 }
 
 void Viewer::OnKey(int key)
@@ -301,9 +304,9 @@ void Viewer::OnKey(int key)
         m_outlines = !m_outlines;
         ApplyLineMask();
     } else if (key == '+' || key == '=') {
-        SetSubViews(m_session->SubViewCount() + 1);
+        m_wantSubViews = std::min(zrfe::kMaxSubViews, WantedSubViews() + 1);
     } else if (key == '-' || key == '_') {
-        SetSubViews(m_session->SubViewCount() - 1);
+        m_wantSubViews = std::max(0, WantedSubViews() - 1);
     } else if (key == 's' || key == 'S') {
         Snapshot();
     }
@@ -551,6 +554,10 @@ int Viewer::Run()
                 m_redraw = true;
             }
             if (!m_session->Busy()) {
+                if (m_wantSubViews >= 0) {
+                    SetSubViews(m_wantSubViews);
+                    m_wantSubViews = -1;
+                }
                 if (m_haveAim) {
                     Aim(m_aim);
                     m_haveAim = false;
