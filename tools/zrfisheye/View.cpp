@@ -6,7 +6,6 @@
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
-#include <functional>
 
 #include <opencv2/highgui.hpp>
 #include <opencv2/imgproc.hpp>
@@ -220,7 +219,7 @@ private:
     void StartSession(const std::shared_ptr<SourceFrame>& first);
     void OnKey(int key);
     void OnMouseEvent(const MouseEvent& e);
-    bool Aim(cv::Point mainPoint);
+    void Aim(cv::Point mainPoint);
     void Drag(cv::Point windowPoint);
     void SetSubViews(int count);
     int WantedSubViews() const { return m_wantSubViews >= 0 ? m_wantSubViews : m_session->SubViewCount(); }
@@ -384,10 +383,10 @@ void Viewer::Drag(cv::Point windowPoint)
 // Aims the selected sub view at a point of the main view as displayed. The dewarper's point
 // conversions answer only while the main view is the panorama, so the other view types pass
 // through it for a moment; the caller makes sure no frame is being rendered meanwhile.
-bool Viewer::Aim(cv::Point mainPoint)
+void Viewer::Aim(cv::Point mainPoint)
 {
     if (m_views.empty() || m_views[0].empty() || m_session->SubViewCount() == 0)
-        return false;
+        return;
     const cv::Size main = m_views[0].size();
     int x = std::max(0, std::min(mainPoint.x, main.width - 1));
     int y = std::max(0, std::min(mainPoint.y, main.height - 1));
@@ -418,8 +417,9 @@ bool Viewer::Aim(cv::Point mainPoint)
     } else {
         result = d.MoveNormalView(point, m_selected);
     }
-    m_settingsChanged = true;
-    return result == 0;
+    // A point that maps to no lens pixel leaves the view where it was.
+    if (result == 0)
+        m_settingsChanged = true;
 }
 
 void Viewer::Snapshot()
