@@ -143,8 +143,15 @@ void FrameSource::Read()
             std::lock_guard<std::mutex> lock(m_mtx);
             paused = m_paused;
         }
-        if (!paused)
-            Publish(picture);
+        if (!paused) {
+            try {
+                Publish(picture);
+            } catch (const std::exception&) {
+                // A frame that cannot be converted ends the input like a broken stream.
+                m_ended = true;
+                return;
+            }
+        }
         if (!m_live) {
             due += period;
             const Clock::time_point now = Clock::now();

@@ -8,8 +8,9 @@ namespace zrtool {
 
 namespace {
 
-// A frame whose views stop arriving for this long is given up (its sub views were removed meanwhile).
-const std::chrono::milliseconds kStallLimit(2000);
+// A frame whose views stop arriving for this long is given up (its sub views were removed
+// meanwhile); generous beside the time that rendering one view takes.
+const std::chrono::seconds kStallLimit(10);
 const std::chrono::milliseconds kRetryWait(5);
 const std::chrono::seconds kRunLimit(40);
 
@@ -112,6 +113,8 @@ bool Session::Run(tag_ZRFRAME& frame, std::vector<cv::Mat>& pictures)
     while (Clock::now() < deadline) {
         if (Poll(pictures))
             return true;
+        if (!m_inFlight)
+            return false;
         std::unique_lock<std::mutex> lock(m_mtx);
         m_cv.wait_for(lock, kRetryWait);
     }
