@@ -31,7 +31,8 @@ const char kHelpHead[] =
     "an index such as 0) or a stream address (rtsp://..., http://...).\n"
     "  --loop                        play a video file again from the start when it ends\n"
     "  --out DIR                     where snapshots go (default: the current folder)\n"
-    "  --width W                     width of the window's picture, 480 to 4096 (default 1280)\n";
+    "  --width W                     width of the window's picture, 480 to 4096 (default 1280)\n"
+    "The viewer starts with 2 sub views unless --subviews says otherwise.\n";
 const char kHelpControls[] =
     "Mouse:\n"
     "  left click on the main view   aim the selected sub view there\n"
@@ -47,6 +48,8 @@ const char kHelpControls[] =
     "Without a display, or with an input that cannot be opened, it says so and exits with status 2.\n";
 
 const int kDefaultWidth = 1280;
+// Something to click for: a viewer without sub views only shows the main view.
+const int kDefaultSubViews = 2;
 const int kMinWidth = 480;
 const int kMaxWidth = 4096;
 const int kMaxZoomLevel = 20;
@@ -78,6 +81,7 @@ struct Options {
 Options Parse(const std::vector<std::string>& args)
 {
     Options o;
+    o.pipeline.session.subViews = kDefaultSubViews;
     for (size_t i = 0; i < args.size(); ++i) {
         if (ParsePipelineOption(args, i, o.pipeline))
             continue;
