@@ -63,6 +63,7 @@ const int kPollMs = 5;
 const double kStatsPeriodS = 0.5;
 const int kKeyEscape = 27;
 const char kFfmpegQuiet[] = "-8";  // FFmpeg's AV_LOG_QUIET
+const char kNoPictureYet[] = "zrfisheye view: no picture yet to take a snapshot of\n";
 const double kFontScale = 0.5;
 const int kFont = cv::FONT_HERSHEY_SIMPLEX;
 const cv::Scalar kTextColour(235, 235, 235);
@@ -248,6 +249,7 @@ private:
     bool m_haveAim = false;
     // A new sub view count also waits for an idle dewarper: a frame in flight counts on the old one.
     int m_wantSubViews = -1;
+    bool m_wantSnapshot = false;
     cv::Point m_aim;  // a main-view point waiting for the dewarper to be idle
     bool m_dragging = false;
     cv::Point m_dragStart;
@@ -292,6 +294,11 @@ void Viewer::OnKey(int key)
         m_paused = !m_paused;
         m_source.SetPaused(m_paused);
         m_redraw = true;
+    } else if (key == 's' || key == 'S') {
+        if (m_session)
+            m_wantSnapshot = true;  // after the aims and counts asked for before it
+        else
+            std::fprintf(stderr, "%s", kNoPictureYet);
     } else if (!m_session) {
         return;
     } else if (key >= '1' && key <= '8') {
@@ -310,8 +317,6 @@ void Viewer::OnKey(int key)
         m_wantSubViews = std::min(zrfe::kMaxSubViews, WantedSubViews() + 1);
     } else if (key == '-' || key == '_') {
         m_wantSubViews = std::max(0, WantedSubViews() - 1);
-    } else if (key == 's' || key == 'S') {
-        Snapshot();
     }
 }
 
@@ -430,7 +435,7 @@ void Viewer::Snapshot()
 {
     CZRFishEyeDewarper& d = D();
     if (m_views.empty() || m_views[0].empty()) {
-        std::fprintf(stderr, "zrfisheye view: no picture yet to take a snapshot of\n");
+        std::fprintf(stderr, "%s", kNoPictureYet);
         return;
     }
     std::error_code ec;
@@ -528,9 +533,6 @@ int Viewer::Run()
             m_redraw = false;
         }
         const int key = cv::waitKey(kPollMs);
-        OnKey(key);
-        if (m_quit)
-            break;
         if (WindowClosed())
             break;
         if (!m_session) {
@@ -546,9 +548,14 @@ int Viewer::Run()
                 return e.event == cv::EVENT_MOUSEWHEEL || e.event == cv::EVENT_MOUSEHWHEEL;
             }))
             ResetWindowZoom(kWindowName);
-        if (m_session) {
+        // The mouse first: a key is the newest thing that happened in this round.
+        if (m_session)
             for (const MouseEvent& e : events)
                 OnMouseEvent(e);
+        OnKey(key);
+        if (m_quit)
+            break;
+        if (m_session) {
             std::vector<cv::Mat> views;
             if (m_session->Poll(views)) {
                 m_views = views;
@@ -565,6 +572,10 @@ int Viewer::Run()
                 if (m_haveAim) {
                     Aim(m_aim);
                     m_haveAim = false;
+                }
+                if (m_wantSnapshot) {
+                    Snapshot();
+                    m_wantSnapshot = false;
                 }
                 std::shared_ptr<SourceFrame> next = m_paused ? nullptr : m_source.Take();
                 if (next)
