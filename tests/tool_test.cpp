@@ -1,5 +1,12 @@
 // The synthetic scene, the accuracy of the dewarper against its ground truth,
 // and the zrfisheye program.
+#include <fcntl.h>
+#include <poll.h>
+#include <signal.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <chrono>
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
@@ -7,6 +14,7 @@
 #include <fstream>
 #include <iterator>
 #include <regex>
+#include <thread>
 
 #include <gtest/gtest.h>
 #include <opencv2/imgcodecs.hpp>
@@ -278,7 +286,8 @@ TEST(ToolTest, MistakesEndWithOneLineAndStatusTwo)
     const std::string picture = (dir / "in.png").string();
     ASSERT_TRUE(cv::imwrite(picture, zrscene::RenderFisheye(ZR_FE_INSTALL_CEILING, 128)));
     std::vector<std::string> cases = {"", "frobnicate", "dewarp", "dewarp " + (dir / "missing.png").string(),
-                                      "dewarp " + text, "scene --mount wall --size 64"};
+                                      "dewarp " + text, "scene --mount wall --size 64", "view",
+                                      "view " + (dir / "missing.avi").string(), "view " + picture + " --width 5"};
     for (const char* option : {"--radius 400", "--mount sideways", "--subviews 9", "--zoom 3=5", "--bogus", "--angle"})
         cases.push_back("dewarp " + picture + " " + option);
     for (const std::string& args : cases) {
@@ -289,6 +298,226 @@ TEST(ToolTest, MistakesEndWithOneLineAndStatusTwo)
     }
     EXPECT_EQ(RunTool("dewarp --help").status, 0);
     EXPECT_EQ(RunTool("scene --mount wall --size 64 --out " + (dir / "s.png").string()).status, 0);
+}
+
+// A child process with its output in files; stopped if it is still running when dropped
+// (asked first, so that an X server removes its socket and lock file).
+class Child {
+public:
+    Child(const std::vector<std::string>& argv, const std::string& display, const fs::path& out, const fs::path& err)
+    {
+        m_pid = fork();
+        if (m_pid == 0) {
+            if (display.empty())
+                unsetenv("DISPLAY");
+            else
+                setenv("DISPLAY", display.c_str(), 1);
+            const int o = open(out.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+            const int e = open(err.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+            dup2(o, 1);
+            dup2(e, 2);
+            std::vector<char*> args;
+            for (const std::string& a : argv)
+                args.push_back(const_cast<char*>(a.c_str()));
+            args.push_back(nullptr);
+            execvp(args[0], args.data());
+            _exit(127);
+        }
+    }
+    ~Child()
+    {
+        if (m_pid <= 0 || m_done)
+            return;
+        kill(m_pid, SIGTERM);
+        if (Wait(std::chrono::seconds(3)) == -1 && !m_done) {
+            kill(m_pid, SIGKILL);
+            waitpid(m_pid, nullptr, 0);
+        }
+    }
+    // The exit status, or -1 when it has not ended within the time (or died of a signal).
+    int Wait(std::chrono::milliseconds limit)
+    {
+        const auto end = std::chrono::steady_clock::now() + limit;
+        while (!m_done && std::chrono::steady_clock::now() < end) {
+            int status = 0;
+            if (waitpid(m_pid, &status, WNOHANG) == m_pid) {
+                m_done = true;
+                m_status = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+            } else {
+                std::this_thread::sleep_for(std::chrono::milliseconds(20));
+            }
+        }
+        return m_done ? m_status : -1;
+    }
+
+private:
+    pid_t m_pid = -1;
+    bool m_done = false;
+    int m_status = -1;
+};
+
+// An X server of the test's own on a display number that Xvfb picks free.
+class VirtualDisplay {
+public:
+    explicit VirtualDisplay(const fs::path& dir)
+    {
+        int fds[2];
+        if (pipe(fds) != 0)
+            return;
+        m_server.reset(new Child({"Xvfb", "-displayfd", std::to_string(fds[1]), "-screen", "0", "1280x1024x24",
+                                  "-nolisten", "tcp"},
+                                 "", dir / "xvfb.out", dir / "xvfb.err"));
+        close(fds[1]);
+        std::string number;
+        pollfd p{fds[0], POLLIN, 0};
+        char c = 0;
+        while (poll(&p, 1, kStartMs) == 1 && read(fds[0], &c, 1) == 1 && c != '\n')
+            number += c;
+        close(fds[0]);
+        if (!number.empty())
+            m_name = ":" + number;
+    }
+    const std::string& Name() const { return m_name; }
+
+private:
+    static const int kStartMs = 10000;
+    std::unique_ptr<Child> m_server;
+    std::string m_name;
+};
+
+std::string Slurp(const fs::path& p)
+{
+    std::ifstream in(p);
+    return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+}
+
+size_t Count(const std::string& text, const std::string& what)
+{
+    size_t n = 0;
+    for (size_t at = text.find(what); at != std::string::npos; at = text.find(what, at + 1))
+        ++n;
+    return n;
+}
+
+cv::Scalar PatchMean(const cv::Mat& picture, cv::Point centre, int half)
+{
+    const cv::Rect patch = cv::Rect(centre.x - half, centre.y - half, 2 * half + 1, 2 * half + 1) &
+                           cv::Rect(0, 0, picture.cols, picture.rows);
+    return cv::mean(picture(patch));
+}
+
+TEST(ViewerTest, ClicksAndTheWheelAimAndZoomTheSubViewsThatSnapshotsRecord)
+{
+    const fs::path dir = TempDir("view");
+    const std::string input = (dir / "room.avi").string();
+    {
+        cv::VideoWriter writer(input, cv::VideoWriter::fourcc('M', 'J', 'P', 'G'), 10, cv::Size(384, 384));
+        ASSERT_TRUE(writer.isOpened());
+        const cv::Mat scene = zrscene::RenderFisheye(ZR_FE_INSTALL_CEILING, 384);
+        for (int i = 0; i < 10; ++i)
+            writer.write(scene);
+    }
+    VirtualDisplay display(dir);
+    ASSERT_FALSE(display.Name().empty()) << "Xvfb did not start: " << Slurp(dir / "xvfb.err");
+    const std::string x = "DISPLAY=" + display.Name() + " ";
+    const int width = 800;
+    const cv::Size sub(240, 160);
+    const fs::path out = dir / "out", err = dir / "err";
+    Child viewer({ZRFISHEYE_TOOL, "view", input, "--loop", "--subviews", "2", "--subview-size", "240x160", "--zoom", "0=20", "--width",
+                  std::to_string(width), "--out", (dir / "snaps").string()},
+                 display.Name(), out, err);
+
+    const std::string found = (dir / "window").string();
+    ASSERT_EQ(std::system((x + "timeout 20 xdotool search --sync --name '^zrfisheye$' >" + found + " 2>/dev/null").c_str()), 0)
+        << Slurp(err);
+    std::string window = Slurp(found);
+    window = window.substr(0, window.find('\n'));
+    auto xdo = [&](const std::string& args) {
+        return std::system((x + "xdotool " + args + " >/dev/null 2>&1").c_str());
+    };
+    // Every press of s is answered with one line: the file saved, or no picture yet before the
+    // first frame; so press, wait for the answer, and press again until one is saved. A press
+    // that a loaded machine leaves unanswered for long is repeated. The whole conversation ends
+    // within the test's time.
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(30);
+    const std::chrono::seconds answerWait(5);
+    auto saved = [&] {
+        std::vector<std::string> paths;
+        const std::string text = Slurp(out);
+        const std::regex line(R"(saved (\S+))");
+        for (std::sregex_iterator m(text.begin(), text.end(), line), end; m != end; ++m)
+            paths.push_back((*m)[1]);
+        return paths;
+    };
+    auto answers = [&] { return saved().size() + Count(Slurp(err), "no picture yet"); };
+    auto snapshot = [&](size_t count) {
+        while (std::chrono::steady_clock::now() < deadline && saved().size() < count) {
+            const size_t answered = answers();
+            xdo("key --window " + window + " s");
+            const auto giveUp = std::min(deadline, std::chrono::steady_clock::now() + answerWait);
+            while (std::chrono::steady_clock::now() < giveUp && answers() == answered)
+                std::this_thread::sleep_for(std::chrono::milliseconds(20));
+        }
+        return saved().size() >= count;
+    };
+    ASSERT_TRUE(snapshot(1)) << Slurp(out) << Slurp(err);
+    const cv::Mat before = cv::imread(saved().front());
+    ASSERT_EQ(before.cols, 2 * sub.width);
+    const int mainRows = before.rows - sub.height;
+
+    // The window shows the main view at its full width, the two sub views below it side by side.
+    // Click a fifth of the way down the panorama, on a wall some 70 degrees off the lens axis:
+    // sub view 0 at zoom level 20 may lean that far (at level 10 it stops at the wall's foot).
+    // Across, the click lies on the blue wall, while the same window pixel taken unscaled as
+    // a main-view pixel would lie on the green one.
+    const double windowScale = static_cast<double>(width) / before.cols;
+    const int windowMainRows = static_cast<int>(mainRows * windowScale);
+    const cv::Point click(width * 45 / 100, windowMainRows / 5);
+    ASSERT_EQ(xdo("mousemove --window " + window + " " + std::to_string(click.x) + " " + std::to_string(click.y) +
+                  " click 1"),
+              0);
+    const cv::Point overSub1(width * 3 / 4, windowMainRows + width / 2 * sub.height / sub.width / 2);
+    ASSERT_EQ(xdo("mousemove --window " + window + " " + std::to_string(overSub1.x) + " " + std::to_string(overSub1.y) +
+                  " click 4 click 4 click 4"),
+              0);
+    // No pause: the viewer takes the snapshot after the aim that was asked for before it.
+    ASSERT_TRUE(snapshot(2)) << Slurp(out) << Slurp(err);
+    xdo("key --window " + window + " q");
+    EXPECT_EQ(viewer.Wait(std::chrono::seconds(15)), 0) << Slurp(err);
+    const std::vector<std::string> paths = saved();
+    EXPECT_EQ(paths.size(), 2u) << "more only where a press went unanswered for " << answerWait.count() << " s";
+    for (const std::string& path : paths)
+        EXPECT_TRUE(fs::exists(path)) << path;
+
+    const cv::Mat after = cv::imread(paths.back());
+    ASSERT_EQ(after.size(), before.size());
+    const cv::Rect sub0(0, mainRows, sub.width, sub.height), sub1(sub.width, mainRows, sub.width, sub.height);
+    const cv::Rect mainPart(0, 0, before.cols, mainRows);
+    // The main view and the sub view that only zoomed kept their content; the aimed one changed.
+    EXPECT_LT(cv::norm(before(mainPart), after(mainPart), cv::NORM_L1) / mainPart.area(), 10.0);
+    EXPECT_GT(cv::norm(before(sub0), after(sub0), cv::NORM_L1) / sub0.area(), 30.0);
+    EXPECT_GT(cv::norm(before(sub1), after(sub1), cv::NORM_L1) / sub1.area(), 10.0);
+    // The aimed sub view's centre shows the colour of the wall under the click.
+    const cv::Point clicked(static_cast<int>(click.x / windowScale), static_cast<int>(click.y / windowScale));
+    const cv::Scalar target = PatchMean(after(mainPart), clicked, 3);
+    const cv::Point centre(sub0.x + sub.width / 2, sub0.y + sub.height / 2);
+    const double aimedDistance = cv::norm(PatchMean(after, centre, 12) - target);
+    const double formerDistance = cv::norm(PatchMean(before, centre, 12) - target);
+    std::printf("colour under the click %s: sub view centre %.0f away before the click, %.0f after\n",
+                cv::format("%.0f,%.0f,%.0f", target[0], target[1], target[2]).c_str(), formerDistance, aimedDistance);
+    EXPECT_LT(aimedDistance, formerDistance / 2);
+}
+
+TEST(ViewerTest, WithoutADisplayItSaysSoAndExitsWithStatusTwo)
+{
+    const fs::path dir = TempDir("view-nodisplay");
+    const std::string input = (dir / "in.png").string();
+    ASSERT_TRUE(cv::imwrite(input, zrscene::RenderFisheye(ZR_FE_INSTALL_CEILING, 128)));
+    Child viewer({ZRFISHEYE_TOOL, "view", input}, "", dir / "out", dir / "err");
+    EXPECT_EQ(viewer.Wait(std::chrono::seconds(20)), 2);
+    const std::string err = Slurp(dir / "err");
+    EXPECT_EQ(Count(err, "\n"), 1u) << err;
+    EXPECT_NE(err.find("display"), std::string::npos) << err;
 }
 
 }  // namespace

@@ -10,6 +10,7 @@ namespace zrtool {
 int RunDemo(const std::vector<std::string>& args);
 int RunDewarp(const std::vector<std::string>& args);
 int RunScene(const std::vector<std::string>& args);
+int RunView(const std::vector<std::string>& args);
 
 // Takes the value after option args[i]; throws UsageError when it is missing.
 const std::string& OptionValue(const std::vector<std::string>& args, size_t& i);

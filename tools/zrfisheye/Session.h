@@ -2,6 +2,7 @@
 #ifndef ZRFISHEYE_TOOLS_SESSION_H
 #define ZRFISHEYE_TOOLS_SESSION_H
 
+#include <chrono>
 #include <condition_variable>
 #include <memory>
 #include <mutex>
@@ -40,11 +41,29 @@ public:
     // pictures[0] is the main view, pictures[1 + i] sub view i (BGR).
     bool Run(tag_ZRFRAME& frame, std::vector<cv::Mat>& pictures);
 
+    // The live road, without waiting: Offer hands a frame over when the previous one is
+    // done (false: still busy, the frame is not taken); Poll keeps offering a frame that
+    // the dewarper's gate refused and answers true once every view of it has arrived.
+    // The frame's memory must stay valid until then.
+    bool Busy() const { return m_inFlight; }
+    bool Offer(const tag_ZRFRAME& frame);
+    bool Poll(std::vector<cv::Mat>& pictures);
+    // Sets the number of sub views. Meant for between frames: a frame in flight may have been
+    // started with the old count, and is given up when fewer views arrive than it waits for.
+    void SetSubViewCount(int count);
+    int SubViewCount() const { return m_views - 1; }
+
     int OnSignal(CZRObject* pSender, int nCode, void* pParam1, void* pParam2) override;
 
 private:
+    using Clock = std::chrono::steady_clock;
+
     std::unique_ptr<CZRFishEyeDewarper> m_dewarper;
     int m_views;
+    bool m_inFlight = false;
+    tag_ZRFRAME m_frame{};
+    int m_seen = 0;  // views of the frame in flight that Poll has seen arrive
+    Clock::time_point m_lastSign;
     std::mutex m_mtx;
     std::condition_variable m_cv;
     std::vector<cv::Mat> m_pictures;

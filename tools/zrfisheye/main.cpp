@@ -18,6 +18,7 @@ const char kUsage[] =
     "  demo     dewarp the built-in synthetic room for every mount and write the views\n"
     "  dewarp   dewarp an image or video file\n"
     "  scene    write the synthetic fisheye picture of one mount\n"
+    "  view     show a picture, video, camera or stream dewarped in a window, aimed with the mouse\n"
     "\n"
     "'zrfisheye COMMAND --help' describes each command.\n";
 
@@ -41,6 +42,8 @@ int main(int argc, char** argv)
             return zrtool::RunDewarp(args);
         if (command == "scene")
             return zrtool::RunScene(args);
+        if (command == "view")
+            return zrtool::RunView(args);
         throw zrtool::UsageError("unknown command '" + command + "' (try --help)");
     } catch (const zrtool::UsageError& e) {
         std::fprintf(stderr, "zrfisheye %s: %s\n", command.c_str(), e.what());

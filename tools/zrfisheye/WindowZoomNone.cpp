@@ -1,0 +1,7 @@
+#include "WindowZoom.h"
+
+namespace zrtool {
+
+void ResetWindowZoom(const char*) {}
+
+}  // namespace zrtool
