@@ -8,7 +8,7 @@ root="$(cd "$(dirname "$0")/.." && pwd)"
 seconds="${1:-60}"
 shift || true
 targets=("$@")
-[ ${#targets[@]} -gt 0 ] || targets=(process api)
+[ ${#targets[@]} -gt 0 ] || targets=(process api cli)
 
 CC=clang CXX=clang++ bash "$root/scripts/build.sh" build-fuzz -DCMAKE_BUILD_TYPE=RelWithDebInfo \
   -DZRFISHEYE_FUZZ=ON -DZRFISHEYE_SANITIZE=address,undefined -DZRFISHEYE_BUILD_TESTS=OFF \

@@ -9,6 +9,7 @@
 #include <opencv2/imgproc.hpp>
 #include <opencv2/videoio.hpp>
 
+#include "CommandLine.h"
 #include "Commands.h"
 #include "PipelineOptions.h"
 #include "Session.h"
@@ -88,7 +89,7 @@ int DewarpImage(const Options& o, const cv::Mat& image)
 
 int DewarpVideo(const Options& o, cv::VideoCapture& video)
 {
-    const bool terminal = isatty(fileno(stderr));
+    const bool terminal = isatty(fileno(Err()));
     const double total = video.get(cv::CAP_PROP_FRAME_COUNT);
     const double fps = video.get(cv::CAP_PROP_FPS) > 0 ? video.get(cv::CAP_PROP_FPS) : 25.0;
     std::unique_ptr<Session> session;
@@ -128,12 +129,12 @@ int DewarpVideo(const Options& o, cv::VideoCapture& video)
         if (terminal || sparse) {
             lastReport = now;
             const double left = total > 0 ? (total - done) / rate : 0;
-            std::fprintf(stderr, terminal ? "\r%d/%.0f frames, %.1f fps, %.0f s left   " : "%d/%.0f frames, %.1f fps, %.0f s left\n",
+            std::fprintf(Err(), terminal ? "\r%d/%.0f frames, %.1f fps, %.0f s left   " : "%d/%.0f frames, %.1f fps, %.0f s left\n",
                          done, total, rate, left);
         }
     }
     if (terminal)
-        std::fputc('\n', stderr);
+        std::fputc('\n', Err());
     if (done == 0)
         throw UsageError("'" + o.input + "' holds no readable frame");
     for (size_t v = 0; v < writers.size(); ++v)

@@ -2,6 +2,7 @@
 
 #include <cstdio>
 
+#include "CommandLine.h"
 #include "Commands.h"
 #include "ZRFishEyeEngine.h"
 
@@ -115,7 +116,7 @@ cv::Mat PrepareFrame(const cv::Mat& picture, bool crop, bool& announced)
     const int side = std::min(picture.cols, picture.rows) / 2 * 2;
     const cv::Rect square((picture.cols - side) / 2, (picture.rows - side) / 2, side, side);
     if (!announced) {
-        std::fprintf(stderr, "zrfisheye: input is %dx%d; feeding its centred %dx%d square (--no-crop to keep it)\n",
+        std::fprintf(Err(), "zrfisheye: input is %dx%d; feeding its centred %dx%d square (--no-crop to keep it)\n",
                      picture.cols, picture.rows, side, side);
         announced = true;
     }

@@ -38,7 +38,7 @@ bool ParsePipelineOption(const std::vector<std::string>& args, size_t& i, Pipeli
 void CheckPipelineOptions(const PipelineOptions& o);
 
 // The picture as fed: its largest centred square of even side, or the whole picture with --no-crop.
-// Says once on stderr that it crops (announced remembers it).
+// Says once on the error stream that it crops (announced remembers it).
 cv::Mat PrepareFrame(const cv::Mat& picture, bool crop, bool& announced);
 // Refuses a frame side that the options cannot be used with.
 void CheckFrameSide(const PipelineOptions& o, int side);

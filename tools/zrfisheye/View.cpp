@@ -10,6 +10,7 @@
 #include <opencv2/highgui.hpp>
 #include <opencv2/imgproc.hpp>
 
+#include "CommandLine.h"
 #include "Commands.h"
 #include "FrameSource.h"
 #include "PipelineOptions.h"
@@ -298,7 +299,7 @@ void Viewer::OnKey(int key)
         if (m_session)
             m_wantSnapshot = true;  // after the aims and counts asked for before it
         else
-            std::fprintf(stderr, "%s", kNoPictureYet);
+            std::fprintf(Err(), "%s", kNoPictureYet);
     } else if (!m_session) {
         return;
     } else if (key >= '1' && key <= '8') {
@@ -435,7 +436,7 @@ void Viewer::Snapshot()
 {
     CZRFishEyeDewarper& d = D();
     if (m_views.empty() || m_views[0].empty()) {
-        std::fprintf(stderr, "%s", kNoPictureYet);
+        std::fprintf(Err(), "%s", kNoPictureYet);
         return;
     }
     std::error_code ec;
@@ -471,7 +472,7 @@ void Viewer::Snapshot()
         std::printf("saved %s\n", path.c_str());
         std::fflush(stdout);
     } else {
-        std::fprintf(stderr, "zrfisheye view: cannot write the snapshot '%s'\n", path.c_str());
+        std::fprintf(Err(), "zrfisheye view: cannot write the snapshot '%s'\n", path.c_str());
     }
 }
 
