@@ -423,12 +423,13 @@ TEST(ViewerTest, ClicksAndTheWheelAimAndZoomTheSubViewsThatSnapshotsRecord)
     const int width = 800;
     const cv::Size sub(240, 160);
     const fs::path out = dir / "out", err = dir / "err";
-    Child viewer({ZRFISHEYE_TOOL, "view", input, "--loop", "--subviews", "2", "--subview-size", "240x160", "--zoom", "0=20", "--width",
-                  std::to_string(width), "--out", (dir / "snaps").string()},
+    Child viewer({ZRFISHEYE_TOOL, "view", input, "--loop", "--subviews", "2", "--subview-size", "240x160", "--zoom",
+                  "0=20", "--width", std::to_string(width), "--out", (dir / "snaps").string()},
                  display.Name(), out, err);
 
     const std::string found = (dir / "window").string();
-    ASSERT_EQ(std::system((x + "timeout 20 xdotool search --sync --name '^zrfisheye$' >" + found + " 2>/dev/null").c_str()), 0)
+    const std::string search = x + "timeout 20 xdotool search --sync --name '^zrfisheye$' >" + found + " 2>/dev/null";
+    ASSERT_EQ(std::system(search.c_str()), 0)
         << Slurp(err);
     std::string window = Slurp(found);
     window = window.substr(0, window.find('\n'));

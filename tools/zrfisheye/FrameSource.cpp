@@ -24,7 +24,9 @@ const double kResyncFrames = 2.0;
 
 bool IsCameraIndex(const std::string& s)
 {
-    return !s.empty() && s.size() < 4 && std::all_of(s.begin(), s.end(), [](unsigned char c) { return std::isdigit(c); });
+    const size_t kMaxDigits = 3;
+    return !s.empty() && s.size() <= kMaxDigits &&
+           std::all_of(s.begin(), s.end(), [](unsigned char c) { return std::isdigit(c) != 0; });
 }
 
 }  // namespace

@@ -72,6 +72,7 @@ const cv::Scalar kLabelBackground(40, 40, 40);
 const cv::Scalar kSelectedColour(0, 215, 255);
 const cv::Scalar kStatusBackground(32, 32, 32);
 const int kSelectedThickness = 3;
+const int kLabelPadding = 4;
 
 struct Options {
     std::string input, out = ".";
@@ -184,8 +185,10 @@ void PutLabel(cv::Mat& canvas, const std::string& text, cv::Point at)
 {
     int baseline = 0;
     const cv::Size size = cv::getTextSize(text, kFont, kFontScale, 1, &baseline);
-    cv::rectangle(canvas, cv::Rect(at.x, at.y, size.width + 8, size.height + baseline + 6), kLabelBackground, cv::FILLED);
-    cv::putText(canvas, text, cv::Point(at.x + 4, at.y + 3 + size.height), kFont, kFontScale, kTextColour, 1, cv::LINE_AA);
+    const cv::Rect box(at.x, at.y, size.width + 2 * kLabelPadding, size.height + baseline + 2 * kLabelPadding - 2);
+    cv::rectangle(canvas, box, kLabelBackground, cv::FILLED);
+    const cv::Point origin(at.x + kLabelPadding, at.y + kLabelPadding - 1 + size.height);
+    cv::putText(canvas, text, origin, kFont, kFontScale, kTextColour, 1, cv::LINE_AA);
 }
 
 void Fit(const cv::Mat& picture, cv::Mat& canvas, const cv::Rect& where)
@@ -329,7 +332,8 @@ void Viewer::OnMouseEvent(const MouseEvent& e)
         if (m_layout.subs[i].contains(p))
             sub = static_cast<int>(i);
     const bool onMain = m_layout.main.contains(p);
-    const cv::Point mainPoint((e.x - m_layout.main.x) / m_layout.mainScale, (e.y - m_layout.main.y) / m_layout.mainScale);
+    const cv::Point mainPoint(static_cast<int>((e.x - m_layout.main.x) / m_layout.mainScale),
+                              static_cast<int>((e.y - m_layout.main.y) / m_layout.mainScale));
     switch (e.event) {
     case cv::EVENT_LBUTTONDOWN:
         if (sub >= 0) {
