@@ -63,7 +63,6 @@ const int kStatusHeight = 24;
 const int kPollMs = 5;
 const double kStatsPeriodS = 0.5;
 const int kKeyEscape = 27;
-const char kFfmpegQuiet[] = "-8";  // FFmpeg's AV_LOG_QUIET
 const char kNoPictureYet[] = "zrfisheye view: no picture yet to take a snapshot of\n";
 const double kFontScale = 0.5;
 const int kFont = cv::FONT_HERSHEY_SIMPLEX;
@@ -613,9 +612,6 @@ int Viewer::Run()
 int RunView(const std::vector<std::string>& args)
 {
     const Options o = Parse(args);
-    // The window toolkit's and the stream reader's own notes would bury ours; a user's own settings stand.
-    setenv("QT_LOGGING_RULES", "*=false", 0);
-    setenv("OPENCV_FFMPEG_LOGLEVEL", kFfmpegQuiet, 0);
     std::string why;
     if (!DisplayReachable(why))
         throw UsageError(why);
