@@ -84,6 +84,8 @@ int RunCommandLine(std::vector<std::string> args)
         if (command == "view")
             return RunView(args);
         throw UsageError("unknown command '" + command + "' (try --help)");
+    } catch (const HelpShown&) {
+        return 0;
     } catch (const std::exception& e) {
         std::fprintf(Err(), "zrfisheye %s: %s\n", command.c_str(), e.what());
         return 2;

@@ -41,7 +41,7 @@ Options Parse(const std::vector<std::string>& args)
             std::fputs(kHelpHead, stdout);
             std::fputs(kHelpTail, stdout);
             std::fputs(kPipelineOptionsHelp, stdout);
-            std::exit(0);
+            throw HelpShown();
         } else if (a == "--max-frames") {
             o.maxFrames = ParseInt(a, OptionValue(args, i), 1, 1 << 30);
         } else if (a == "--out") {

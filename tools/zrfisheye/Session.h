@@ -22,6 +22,9 @@ struct UsageError : std::runtime_error {
     using std::runtime_error::runtime_error;
 };
 
+// Thrown by an option parser once it has printed the help: the command ends with status 0.
+struct HelpShown {};
+
 struct SessionSettings {
     ENUM_ZR_FE_INSTALL_MODE_E mount = ZR_FE_INSTALL_CEILING;
     int radius = 0;  // lens-circle radius of the main view; 0: half the frame side

@@ -92,7 +92,7 @@ Options Parse(const std::vector<std::string>& args)
             std::fputs(kHelpHead, stdout);
             std::fputs(kPipelineOptionsHelp, stdout);
             std::fputs(kHelpControls, stdout);
-            std::exit(0);
+            throw HelpShown();
         } else if (a == "--loop") {
             o.loop = true;
         } else if (a == "--out") {
