@@ -22,6 +22,11 @@ struct UsageError : std::runtime_error {
     using std::runtime_error::runtime_error;
 };
 
+// An input that stops or cannot be reached (a camera, a stream); main says so on one line and exits 1.
+struct SourceError : std::runtime_error {
+    using std::runtime_error::runtime_error;
+};
+
 struct SessionSettings {
     ENUM_ZR_FE_INSTALL_MODE_E mount = ZR_FE_INSTALL_CEILING;
     int radius = 0;  // lens-circle radius of the main view; 0: half the frame side
