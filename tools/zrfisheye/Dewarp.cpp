@@ -194,15 +194,19 @@ int DewarpFrames(const Options& o, FrameSource& source)
         inFlight = frame;
         session->Offer(inFlight->Descriptor());
     }
-    progress.Report(outputs.Frames(), source.FramesDropped(), true);
+    if (outputs.Frames() > 0)
+        progress.Report(outputs.Frames(), source.FramesDropped(), true);
     session.reset();
     outputs.Close();
     if (g_interrupted)
         return kInterruptedStatus;
     if (!source.Error().empty())
         throw SourceError("'" + o.input + "': " + source.Error());
-    if (outputs.Frames() == 0 && !timeUp)
-        throw SourceError("'" + o.input + "' gave no frame");
+    if (outputs.Frames() == 0 && !timeUp) {
+        if (source.Live())
+            throw SourceError("'" + o.input + "' gave no frame");
+        throw UsageError("'" + o.input + "' holds no readable frame");
+    }
     if (source.Live() && !timeUp && !source.LimitReached())
         throw SourceError("'" + o.input + "' stopped after " + std::to_string(source.FramesRead()) +
                           " frames (it ended, or sent nothing for " + std::to_string(FrameSource::kTimeoutSeconds) +

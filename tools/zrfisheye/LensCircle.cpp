@@ -39,8 +39,6 @@ const int kBlackChroma = 128;
 // Where the lit circle ends along a ray: the last sample this much above the border's level.
 const double kRimContrast = 8.0;
 const int kBorderSamples = 4;
-// How far inside that sample the lit level is read.
-const int kRimWidth = 2;
 
 struct Edge {
     cv::Point2d p;
@@ -156,8 +154,9 @@ CircleFinding FindLensCircle(const std::vector<cv::Mat>& frames)
         cv::resize(grey, small, work, 0, 0, cv::INTER_AREA);
         cv::accumulate(small, sum);
     }
+    const cv::Mat mean = sum / static_cast<double>(frames.size());
     cv::Mat grey;
-    cv::GaussianBlur(sum / static_cast<double>(frames.size()), grey, cv::Size(), kBlurSigma);
+    cv::GaussianBlur(mean, grey, cv::Size(), kBlurSigma);
 
     // Rows of the polar picture are rays, columns the distance from the frame centre.
     const cv::Point2d from((work.width - 1) / 2.0, (work.height - 1) / 2.0);
@@ -165,6 +164,10 @@ CircleFinding FindLensCircle(const std::vector<cv::Mat>& frames)
     const int samples = static_cast<int>(std::ceil(reach));
     cv::Mat polar;
     cv::warpPolar(grey, polar, cv::Size(samples, kRays), from, reach,
+                  cv::INTER_LINEAR | cv::WARP_FILL_OUTLIERS | cv::WARP_POLAR_LINEAR);
+    // Unblurred, for placing the rim: blur would spill a lit inside over a thin dark ring at the rim.
+    cv::Mat sharp;
+    cv::warpPolar(mean, sharp, cv::Size(samples, kRays), from, reach,
                   cv::INTER_LINEAR | cv::WARP_FILL_OUTLIERS | cv::WARP_POLAR_LINEAR);
     const double step = reach / samples;
     const double minRadius = kMinRadius * scale;
@@ -264,7 +267,7 @@ CircleFinding FindLensCircle(const std::vector<cv::Mat>& frames)
         if (i < 0)
             continue;
         const Edge& e = edges[i];
-        const float* p = polar.ptr<float>(e.ray);
+        const float* p = sharp.ptr<float>(e.ray);
         const double rho = cv::norm(e.p - from);
         const int inner = std::max(1, static_cast<int>((rho - tolerance) / step));
         const int outer = static_cast<int>(std::ceil((rho + tolerance) / step));
@@ -279,19 +282,9 @@ CircleFinding FindLensCircle(const std::vector<cv::Mat>& frames)
         int j = outer;
         while (j > inner && p[j] <= level)
             --j;
-        if (j - kRimWidth <= inner || p[j + 1] > level)
+        if (j <= inner || p[j + 1] > level)
             continue;
-        // The rim lies where the profile crosses half way from the last lit level to the border's.
-        double lit = p[j];
-        for (int k = j - kRimWidth; k < j; ++k)
-            lit = std::max(lit, static_cast<double>(p[k]));
-        const double half = (lit + border) / 2;
-        int k = j;
-        while (k > j - kRimWidth && p[k] <= half)
-            --k;
-        if (p[k] <= half || p[k + 1] > half)
-            continue;
-        const double at = (k + (p[k] - half) / (p[k] - p[k + 1])) * step;
+        const double at = (j + (p[j] - level) / (p[j] - p[j + 1])) * step;
         const cv::Point2d u = (e.p - from) * (1.0 / rho);
         rimPoints.push_back({from + u * at, e.ray});
     }
