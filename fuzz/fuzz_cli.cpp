@@ -32,7 +32,9 @@ const char* const kWords[] = {
     "--aim", "--angles", "--no-crop", "--max-frames", "--size", "--out", "--loop", "in.png", "in.avi", "grey.png",
     "out", "out/x.png", "missing.png", "in.png/sub", "0", "1", "2", "7", "8", "9", "20", "21", "-1", "48", "64",
     "4096", "16384", "99999999999", "nan", "1e9", "0=15", "1=300,200", "2=45,90", "8=1", "0=21", "1=-5,3",
-    "64x48", "0x0", "99999x99999", "16x", "x", "", "=", ",", "3=0.5,0.2"};
+    "64x48", "0x0", "99999x99999", "16x", "x", "", "=", ",", "3=0.5,0.2", "--circle", "auto", "48,48,40",
+    "48,48,8", "-5,1e9,20", "--format", "mp4", "mkv", "avi", "png", "--layout", "views", "mosaic", "--quiet",
+    "--duration", "--draw"};
 
 // The fuzzer's own folder, made once, holding the inputs the words name.
 const fs::path& Folder()

@@ -1,8 +1,11 @@
 // The synthetic scene, the accuracy of the dewarper against its ground truth,
 // and the zrfisheye program.
+#include <arpa/inet.h>
 #include <fcntl.h>
+#include <netinet/in.h>
 #include <poll.h>
 #include <signal.h>
+#include <sys/socket.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -12,7 +15,9 @@
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
+#include <functional>
 #include <iterator>
+#include <map>
 #include <regex>
 #include <thread>
 
@@ -21,6 +26,8 @@
 #include <opencv2/imgproc.hpp>
 #include <opencv2/videoio.hpp>
 
+#include "LensCircle.h"
+#include "Outputs.h"
 #include "TestSupport.h"
 #include "scene/FisheyeScene.h"
 
@@ -61,6 +68,22 @@ double LumaPsnr(const cv::Mat& bgrA, const cv::Mat& bgrB)
     cv::cvtColor(bgrA, a, cv::COLOR_BGR2GRAY);
     cv::cvtColor(bgrB, b, cv::COLOR_BGR2GRAY);
     return cv::PSNR(a, b);
+}
+
+// The circle that the tool says it found ("--circle CX,CY,R"), with r 0 when it says none.
+zrtool::LensCircle SaidCircle(const std::string& err)
+{
+    std::smatch m;
+    const std::regex said("--circle (-?\\d+),(-?\\d+),(\\d+)");
+    if (!std::regex_search(err, m, said))
+        return {};
+    return {std::stod(m[1]), std::stod(m[2]), std::stod(m[3])};
+}
+
+// Within a percent of the radius, the accuracy asked of the circle finder.
+bool NearCircle(const zrtool::LensCircle& got, const zrtool::LensCircle& want)
+{
+    return std::hypot(got.cx - want.cx, got.cy - want.cy) <= 0.01 * want.r && std::abs(got.r - want.r) <= 0.01 * want.r;
 }
 
 TEST(SceneTest, ScenePointsLandWhereTheEquidistantLensPutsThem)
@@ -254,8 +277,8 @@ TEST(ToolTest, DewarpTurnsAVideoIntoOneVideoPerView)
     const Result r = RunTool("dewarp " + input + " --subviews 2 --subview-size 160x90 --zoom 1=15 --out " +
                              (dir / "out").string());
     ASSERT_EQ(r.status, 0) << r.err;
-    EXPECT_NE(r.err.find("centred 256x256 square"), std::string::npos) << r.err;
-    for (const char* name : {"main.avi", "sub0.avi", "sub1.avi"}) {
+    EXPECT_TRUE(NearCircle(SaidCircle(r.err), {160, 128, 128})) << r.err;
+    for (const char* name : {"main.mp4", "sub0.mp4", "sub1.mp4"}) {
         cv::VideoCapture out((dir / "out" / name).string());
         ASSERT_TRUE(out.isOpened()) << name;
         int frames = 0;
@@ -349,6 +372,8 @@ public:
         }
         return m_done ? m_status : -1;
     }
+
+    pid_t Pid() const { return m_pid; }
 
 private:
     pid_t m_pid = -1;
@@ -519,6 +544,325 @@ TEST(ViewerTest, WithoutADisplayItSaysSoAndExitsWithStatusTwo)
     const std::string err = Slurp(dir / "err");
     EXPECT_EQ(Count(err, "\n"), 1u) << err;
     EXPECT_NE(err.find("display"), std::string::npos) << err;
+}
+
+
+// A fisheye picture scaled to a circle of radius r and put with its centre at (cx, cy) into a
+// frame of the given size, over a background of that grey level with Gaussian noise of that
+// deviation. Answers the circle it drew (the scene's circle fills its square, centred on N/2).
+zrtool::LensCircle PlaceCircle(const cv::Mat& fisheye, cv::Size frameSize, double cx, double cy, double r,
+                               int background, double noise, cv::Mat& frame)
+{
+    const int side = static_cast<int>(std::lround(2 * r));
+    cv::Mat scaled;
+    cv::resize(fisheye, scaled, cv::Size(side, side), 0, 0, side < fisheye.cols ? cv::INTER_AREA : cv::INTER_LINEAR);
+    cv::Mat mask = cv::Mat::zeros(side, side, CV_8UC1);
+    cv::circle(mask, cv::Point(side / 2, side / 2), side / 2, cv::Scalar(255), cv::FILLED);
+    const cv::Point origin(static_cast<int>(std::lround(cx - side / 2.0)), static_cast<int>(std::lround(cy - side / 2.0)));
+    frame = cv::Mat(frameSize, CV_8UC3, cv::Scalar::all(background));
+    const cv::Rect want(origin, cv::Size(side, side));
+    const cv::Rect have = want & cv::Rect(0, 0, frameSize.width, frameSize.height);
+    scaled(have - origin).copyTo(frame(have), mask(have - origin));
+    if (noise > 0) {
+        cv::Mat grain(frameSize, CV_16SC3);
+        cv::randn(grain, 0, noise);
+        cv::Mat wide;
+        frame.convertTo(wide, CV_16SC3);
+        cv::Mat(wide + grain).convertTo(frame, CV_8UC3);
+    }
+    return {origin.x + side / 2.0, origin.y + side / 2.0, side / 2.0};
+}
+
+TEST(LensCircleTest, FoundInFramesOfEveryShapeWithinAPercentOfTheRadius)
+{
+    const int kSide = 1024;
+    const std::map<ENUM_ZR_FE_INSTALL_MODE_E, cv::Mat> scenes = {
+        {ZR_FE_INSTALL_CEILING, zrscene::RenderFisheye(ZR_FE_INSTALL_CEILING, kSide)},
+        {ZR_FE_INSTALL_GROUND, zrscene::RenderFisheye(ZR_FE_INSTALL_GROUND, kSide)},
+        {ZR_FE_INSTALL_WALL, zrscene::RenderFisheye(ZR_FE_INSTALL_WALL, kSide)}};
+    struct Case {
+        const char* what;
+        ENUM_ZR_FE_INSTALL_MODE_E mount;
+        cv::Size frame;
+        double cx, cy, r;
+        int background;
+        double noise;
+    };
+    const Case cases[] = {
+        {"full HD, centred, as rendered", ZR_FE_INSTALL_CEILING, {1920, 1080}, 960, 540, 512, 0, 0},
+        {"full HD, off centre", ZR_FE_INSTALL_GROUND, {1920, 1080}, 1003, 522, 500, 0, 2},
+        {"4:3 sensor, lit noisy border", ZR_FE_INSTALL_WALL, {2048, 1536}, 1010, 790, 700, 45, 4},
+        {"taller than the frame, cut at top and bottom", ZR_FE_INSTALL_CEILING, {1920, 1080}, 975, 536, 620, 0, 2},
+        {"square, 20 pixels inside the frame", ZR_FE_INSTALL_CEILING, {2880, 2880}, 1440, 1440, 1430, 0, 2},
+        {"small, lit border", ZR_FE_INSTALL_GROUND, {1280, 720}, 600, 380, 300, 30, 3},
+    };
+    for (const Case& c : cases) {
+        cv::Mat frame;
+        const zrtool::LensCircle truth =
+            PlaceCircle(scenes.at(c.mount), c.frame, c.cx, c.cy, c.r, c.background, c.noise, frame);
+        const zrtool::CircleFinding f = zrtool::FindLensCircle({frame});
+        EXPECT_TRUE(f.found) << c.what;
+        EXPECT_GE(f.confidence, 0.5) << c.what;
+        EXPECT_TRUE(NearCircle(f.circle, truth)) << c.what << ": " << f.circle.cx << "," << f.circle.cy << ","
+                                                 << f.circle.r << " for " << truth.cx << "," << truth.cy << "," << truth.r;
+    }
+
+    // No circle: the lens circle beyond every corner of the frame, and a picture of noise.
+    cv::Mat filled, noise(720, 1280, CV_8UC3);
+    PlaceCircle(scenes.at(ZR_FE_INSTALL_CEILING), {1920, 1080}, 960, 540, 1150, 0, 2, filled);
+    cv::randu(noise, 0, 255);
+    cv::GaussianBlur(noise, noise, cv::Size(), 3);
+    EXPECT_FALSE(zrtool::FindLensCircle({filled}).found) << "a circle filling the frame";
+    EXPECT_FALSE(zrtool::FindLensCircle({noise}).found) << "noise";
+}
+
+TEST(LensCircleTest, Nv12CropEqualsTheCropOfTheConvertedFrameWithBlackPadding)
+{
+    cv::Mat frame(360, 640, CV_8UC3);
+    cv::randu(frame, 0, 255);
+    const zrscene::Nv12Picture nv12 = zrscene::BgrToNv12(frame);
+    // Inside, over the left and top edges, over the right and bottom edges, around the whole frame.
+    const zrtool::SquareCrop crops[] = {{100, 40, 200}, {-60, -20, 300}, {500, 250, 220}, {-100, -240, 840}};
+    for (const zrtool::SquareCrop& crop : crops) {
+        const zrscene::Nv12Picture direct = zrtool::CropNv12(nv12, crop);
+        const zrscene::Nv12Picture viaBgr = zrscene::BgrToNv12(zrtool::CropBgr(frame, crop));
+        ASSERT_EQ(direct.width, crop.side);
+        ASSERT_EQ(direct.height, crop.side);
+        EXPECT_TRUE(direct.luma == viaBgr.luma) << crop.x << "," << crop.y;
+        EXPECT_TRUE(direct.chroma == viaBgr.chroma) << crop.x << "," << crop.y;
+    }
+    // The padding is the library's black.
+    const zrscene::Nv12Picture around = zrtool::CropNv12(nv12, crops[3]);
+    EXPECT_EQ(around.luma.front(), 0);
+    EXPECT_EQ(around.chroma.front(), 128);
+}
+
+TEST(LensCircleTest, DewarpThroughTheFoundCircleMatchesTheUntouchedSquare)
+{
+    const fs::path dir = TempDir("circle");
+    const cv::Mat square = zrscene::RenderFisheye(ZR_FE_INSTALL_CEILING, 600);
+    cv::Mat placed;
+    PlaceCircle(square, {1280, 720}, 640, 360, 300, 0, 0, placed);
+    ASSERT_TRUE(cv::imwrite((dir / "square.png").string(), square));
+    ASSERT_TRUE(cv::imwrite((dir / "placed.png").string(), placed));
+    const std::string views = " --view circle --subviews 2 --angles 0=50,30 --angles 1=70,250 --out ";
+    const Result a = RunTool("dewarp " + (dir / "square.png").string() + views + (dir / "a").string());
+    const Result b = RunTool("dewarp " + (dir / "placed.png").string() + views + (dir / "b").string());
+    ASSERT_EQ(a.status, 0) << a.err;
+    ASSERT_EQ(b.status, 0) << b.err;
+    EXPECT_NE(b.err.find("lens circle found"), std::string::npos) << b.err;
+    for (const char* name : {"main.png", "sub0.png", "sub1.png"}) {
+        const cv::Mat want = cv::imread((dir / "a" / name).string()), got = cv::imread((dir / "b" / name).string());
+        ASSERT_FALSE(want.empty() || got.empty()) << name;
+        cv::Mat same;
+        cv::resize(got, same, want.size(), 0, 0, cv::INTER_AREA);
+        EXPECT_GE(LumaPsnr(want, same), 35.0) << name;
+    }
+    // The circle printed reads back through --circle.
+    const Result c = RunTool("circle " + (dir / "placed.png").string());
+    ASSERT_EQ(c.status, 0) << c.err;
+    const std::string given = c.out.substr(0, c.out.find(' '));
+    const Result d = RunTool("dewarp " + (dir / "placed.png").string() + " --circle " + given + views + (dir / "d").string());
+    ASSERT_EQ(d.status, 0) << d.err;
+    EXPECT_EQ(cv::norm(cv::imread((dir / "b" / "sub0.png").string()), cv::imread((dir / "d" / "sub0.png").string()),
+                       cv::NORM_INF),
+              0);
+}
+
+// A fisheye video of the synthetic room in a wider frame, its picture tinted a little more each frame.
+std::string WriteCircleVideo(const fs::path& path, int frames)
+{
+    cv::VideoWriter writer(path.string(), cv::CAP_FFMPEG, cv::VideoWriter::fourcc('M', 'J', 'P', 'G'), 10, cv::Size(480, 320));
+    const cv::Mat scene = zrscene::RenderFisheye(ZR_FE_INSTALL_CEILING, 300);
+    for (int i = 0; i < frames; ++i) {
+        cv::Mat frame;
+        PlaceCircle(scene + cv::Scalar(3 * i, 0, 0), {480, 320}, 240, 160, 150, 0, 0, frame);
+        writer.write(frame);
+    }
+    return path.string();
+}
+
+TEST(OutputTest, MosaicVideoHoldsTheViewsOfEveryFrameInTheContactSheetLayout)
+{
+    const fs::path dir = TempDir("mosaic");
+    const int kFrames = 8;
+    const std::string input = WriteCircleVideo(dir / "in.avi", kFrames);
+    const std::string views = " --subviews 3 --subview-size 160x96 --zoom 2=6 --quiet --out ";
+    const Result m = RunTool("dewarp " + input + views + (dir / "m").string() + " --layout mosaic --format mp4");
+    const Result p = RunTool("dewarp " + input + views + (dir / "p").string() + " --format png");
+    ASSERT_EQ(m.status, 0) << m.err;
+    ASSERT_EQ(p.status, 0) << p.err;
+    EXPECT_EQ(m.out + m.err + p.out + p.err, "") << "--quiet";
+    cv::VideoCapture video((dir / "m" / "mosaic.mp4").string(), cv::CAP_FFMPEG);
+    ASSERT_TRUE(video.isOpened());
+    const int fourcc = static_cast<int>(video.get(cv::CAP_PROP_FOURCC));
+    EXPECT_EQ(std::string(reinterpret_cast<const char*>(&fourcc), 4), "avc1") << "H.264";
+    int frame = 0;
+    cv::Mat got;
+    for (; video.read(got); ++frame) {
+        char number[16];
+        std::snprintf(number, sizeof number, "-%06d.png", frame);
+        std::vector<cv::Mat> pictures;
+        for (const char* name : {"main", "sub0", "sub1", "sub2"})
+            pictures.push_back(cv::imread((dir / "p" / (name + std::string(number))).string()));
+        ASSERT_FALSE(pictures[3].empty()) << frame;
+        // Sub views in two columns under the main view scaled to their width; the fourth cell black.
+        const int top = pictures[0].rows * 320 / pictures[0].cols / 2 * 2;
+        ASSERT_EQ(got.size(), cv::Size(320, top + 2 * 96)) << frame;
+        cv::Mat main;
+        cv::resize(pictures[0], main, cv::Size(320, top));
+        EXPECT_GE(LumaPsnr(got(cv::Rect(0, 0, 320, top)), main), 30.0) << frame;
+        for (int i = 0; i < 3; ++i)
+            EXPECT_GE(LumaPsnr(got(cv::Rect(i % 2 * 160, top + i / 2 * 96, 160, 96)), pictures[1 + i]), 30.0)
+                << frame << " sub " << i;
+        EXPECT_LT(cv::mean(got(cv::Rect(160, top + 96, 160, 96)))[0], 8.0) << frame;
+    }
+    EXPECT_EQ(frame, kFrames);
+    EXPECT_FALSE(fs::exists(dir / "p" / "main-000008.png"));
+}
+
+int FreePort()
+{
+    const int s = socket(AF_INET, SOCK_STREAM, 0);
+    sockaddr_in a{};
+    a.sin_family = AF_INET;
+    a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    socklen_t len = sizeof a;
+    const bool ok = bind(s, reinterpret_cast<sockaddr*>(&a), sizeof a) == 0 &&
+                    getsockname(s, reinterpret_cast<sockaddr*>(&a), &len) == 0;
+    close(s);
+    return ok ? ntohs(a.sin_port) : -1;
+}
+
+// Whether something listens on the TCP port, from the kernel's table (connecting would use up
+// a server that takes one client).
+bool Listening(int port)
+{
+    const int kListen = 0x0A;
+    std::ifstream table("/proc/net/tcp");
+    std::string line;
+    std::getline(table, line);
+    while (std::getline(table, line)) {
+        unsigned int ip = 0, p = 0, state = 0;
+        if (std::sscanf(line.c_str(), " %*d: %x:%x %*x:%*x %x", &ip, &p, &state) == 3 &&
+            static_cast<int>(p) == port && static_cast<int>(state) == kListen)
+            return true;
+    }
+    return false;
+}
+
+bool WaitFor(const std::function<bool()>& ready, std::chrono::milliseconds limit)
+{
+    const auto end = std::chrono::steady_clock::now() + limit;
+    while (!ready()) {
+        if (std::chrono::steady_clock::now() > end)
+            return false;
+        std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    }
+    return true;
+}
+
+// Frames a video file holds, read back with OpenCV.
+int FramesIn(const fs::path& path)
+{
+    cv::VideoCapture video(path.string(), cv::CAP_FFMPEG);
+    int n = 0;
+    cv::Mat f;
+    while (video.isOpened() && video.read(f))
+        ++n;
+    return n;
+}
+
+long long DroppedIn(const std::string& err)
+{
+    std::smatch m;
+    const std::regex line("(\\d+) dropped");
+    return std::regex_search(err, m, line) ? std::stoll(m[1]) : -1;
+}
+
+TEST(LiveTest, RtspAndHttpStreamsGiveEveryFrameWrittenOrCountedAsDropped)
+{
+    const fs::path dir = TempDir("live");
+    const int kFrames = 40;
+    const std::string input = WriteCircleVideo(dir / "in.avi", kFrames);
+    const std::string views = " --subviews 1 --subview-size 160x96 --out ";
+
+    // RTSP, stopped by --max-frames, then by Ctrl-C.
+    const int rtspPort = FreePort();
+    Child server({"/usr/bin/python3", RTSP_SERVER, input, std::to_string(rtspPort)}, "", dir / "rtsp.out",
+                 dir / "rtsp.err");
+    ASSERT_TRUE(WaitFor([&] { return Slurp(dir / "rtsp.out").find("ready") != std::string::npos; },
+                        std::chrono::seconds(10)))
+        << Slurp(dir / "rtsp.err");
+    const std::string url = "rtsp://127.0.0.1:" + std::to_string(rtspPort) + "/test";
+    const int kLimit = 25;
+    const Result r = RunTool("dewarp " + url + views + (dir / "rtsp").string() + " --max-frames " + std::to_string(kLimit));
+    ASSERT_EQ(r.status, 0) << r.err;
+    EXPECT_TRUE(NearCircle(SaidCircle(r.err), {240, 160, 150})) << r.err;
+    const long long dropped = DroppedIn(r.err);
+    ASSERT_GE(dropped, 0) << r.err;
+    EXPECT_EQ(FramesIn(dir / "rtsp" / "main.mp4") + dropped, kLimit) << r.err;
+    EXPECT_EQ(FramesIn(dir / "rtsp" / "sub0.mp4") + dropped, kLimit) << r.err;
+
+    Child stopped({ZRFISHEYE_TOOL, "dewarp", url, "--out", (dir / "stopped").string()}, "", dir / "stopped.out",
+                  dir / "stopped.err");
+    ASSERT_TRUE(WaitFor([&] { return Slurp(dir / "stopped.err").find("lens circle") != std::string::npos; },
+                        std::chrono::seconds(15)));
+    std::this_thread::sleep_for(std::chrono::milliseconds(300));
+    kill(stopped.Pid(), SIGINT);
+    EXPECT_EQ(stopped.Wait(std::chrono::seconds(15)), 130) << Slurp(dir / "stopped.err");
+    EXPECT_GE(FramesIn(dir / "stopped" / "main.mp4"), 1) << "closed and playable after Ctrl-C";
+
+    // HTTP, read to its end: the stream stops, which is an error of the source, with the file still whole.
+    const int httpPort = FreePort();
+    Child http({"ffmpeg", "-nostdin", "-loglevel", "error", "-i", input, "-c", "copy", "-f", "matroska", "-listen", "1",
+                "http://127.0.0.1:" + std::to_string(httpPort) + "/in.mkv"},
+               "", dir / "http.out", dir / "http.err");
+    ASSERT_TRUE(WaitFor([&] { return Listening(httpPort); }, std::chrono::seconds(10))) << Slurp(dir / "http.err");
+    const std::string source = "http://127.0.0.1:" + std::to_string(httpPort) + "/in.mkv";
+    const Result h = RunTool("dewarp " + source + views + (dir / "http").string() + " --format mkv --layout mosaic");
+    EXPECT_EQ(h.status, 1) << h.err;
+    EXPECT_NE(h.err.find("'" + source + "' stopped after " + std::to_string(kFrames) + " frames"), std::string::npos)
+        << h.err;
+    EXPECT_EQ(FramesIn(dir / "http" / "mosaic.mkv") + DroppedIn(h.err), kFrames) << h.err;
+}
+
+TEST(ToolTest, BadInputsEndWithOneLineAndTheirStatus)
+{
+    const fs::path dir = TempDir("bad");
+    const std::string picture = (dir / "in.png").string();
+    cv::Mat frame;
+    PlaceCircle(zrscene::RenderFisheye(ZR_FE_INSTALL_CEILING, 128), {256, 160}, 128, 80, 64, 0, 0, frame);
+    ASSERT_TRUE(cv::imwrite(picture, frame));
+    const std::string empty = (dir / "empty.avi").string();
+    cv::VideoWriter(empty, cv::CAP_FFMPEG, cv::VideoWriter::fourcc('M', 'J', 'P', 'G'), 10, cv::Size(64, 64)).release();
+    std::ofstream(dir / "file") << "in the way";
+    const int closedPort = FreePort();
+    struct Case {
+        std::string args;
+        int status;
+    };
+    const Case cases[] = {
+        {"dewarp " + picture + " --circle 400,80,64", 2},
+        {"dewarp " + picture + " --circle 128,80,12", 2},
+        {"dewarp " + picture + " --circle 128,80", 2},
+        {"dewarp " + picture + " --circle middle", 2},
+        {"dewarp " + picture + " --format webm", 2},
+        {"dewarp " + picture + " --layout grid", 2},
+        {"dewarp " + empty, 2},
+        {"dewarp " + picture + " --out " + (dir / "file" / "out").string(), 2},
+        {"circle " + picture + " --draw " + (dir / "file" / "c.png").string(), 2},
+        {"dewarp rtsp://127.0.0.1:" + std::to_string(closedPort) + "/none", 1},
+        {"dewarp http://127.0.0.1:" + std::to_string(closedPort) + "/none.mkv", 1},
+        {"circle rtsp://127.0.0.1:" + std::to_string(closedPort) + "/none", 1},
+    };
+    for (const Case& c : cases) {
+        const bool outGiven = c.args.rfind("circle", 0) == 0 || c.args.find("--out") != std::string::npos;
+        const std::string args = outGiven ? c.args : c.args + " --out " + (dir / "o").string();
+        const Result r = RunTool(args);
+        EXPECT_EQ(r.status, c.status) << c.args << ": " << r.err;
+        EXPECT_EQ(std::count(r.err.begin(), r.err.end(), '\n'), 1) << c.args << ": " << r.err;
+    }
 }
 
 }  // namespace

@@ -20,7 +20,8 @@ const char kUsage[] =
     "\n"
     "commands:\n"
     "  demo     dewarp the built-in synthetic room for every mount and write the views\n"
-    "  dewarp   dewarp an image or video file\n"
+    "  dewarp   dewarp an image, video, camera or stream into pictures or videos\n"
+    "  circle   find the lens circle of a picture or video\n"
     "  scene    write the synthetic fisheye picture of one mount\n"
     "  view     show a picture, video, camera or stream dewarped in a window, aimed with the mouse\n"
     "\n"
@@ -79,6 +80,8 @@ int RunCommandLine(std::vector<std::string> args)
             return RunDemo(args);
         if (command == "dewarp")
             return RunDewarp(args);
+        if (command == "circle")
+            return RunCircle(args);
         if (command == "scene")
             return RunScene(args);
         if (command == "view")
@@ -86,6 +89,9 @@ int RunCommandLine(std::vector<std::string> args)
         throw UsageError("unknown command '" + command + "' (try --help)");
     } catch (const HelpShown&) {
         return 0;
+    } catch (const SourceError& e) {
+        std::fprintf(Err(), "zrfisheye %s: %s\n", command.c_str(), e.what());
+        return 1;
     } catch (const std::exception& e) {
         std::fprintf(Err(), "zrfisheye %s: %s\n", command.c_str(), e.what());
         return 2;

@@ -10,7 +10,8 @@
 namespace zrtool {
 
 // Runs one command (args without the program name); answers the exit status:
-// 0 done, 2 a bad input or option, said in one line on Err().
+// 0 done, 1 a live source that stops or cannot be opened, 2 a bad input or option; each
+// said in one line on Err().
 int RunCommandLine(std::vector<std::string> args);
 
 // Where our errors, notices and progress go: the terminal's error stream, even

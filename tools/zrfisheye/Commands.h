@@ -7,6 +7,7 @@
 
 namespace zrtool {
 
+int RunCircle(const std::vector<std::string>& args);
 int RunDemo(const std::vector<std::string>& args);
 int RunDewarp(const std::vector<std::string>& args);
 int RunScene(const std::vector<std::string>& args);

@@ -38,8 +38,10 @@ const char kPipelineOptionsHelp[] =
     "  --aim I=X,Y                   aim sub view I at point (X, Y) of the main view as displayed\n"
     "  --angles I=A,B                sub view I: tilt,azimuth in degrees (floor, ceiling)\n"
     "                                or pan,tilt in radians (wall)\n"
-    "  --no-crop                     feed a non-square input as it is (it is stretched to a square)\n"
-    "A non-square input is otherwise cut to its largest centred square of even side.\n";
+    "  --circle auto|CX,CY,R         the lens circle in frame pixels; auto finds it (the default for\n"
+    "                                frames that are not square; a square frame is otherwise fed whole)\n"
+    "  --no-crop                     feed the frame as it is (a non-square one is stretched to a square)\n"
+    "The square around the lens circle is fed to the dewarper, black where it leaves the frame.\n";
 
 bool ParsePipelineOption(const std::vector<std::string>& args, size_t& i, PipelineOptions& o)
 {
@@ -90,8 +92,10 @@ bool ParsePipelineOption(const std::vector<std::string>& args, size_t& i, Pipeli
             o.subs[k].a = p;
             o.subs[k].b = q;
         }
+    } else if (a == "--circle") {
+        o.circle = ParseCircleChoice(OptionValue(args, i));
     } else if (a == "--no-crop") {
-        o.crop = false;
+        o.circle.mode = CircleChoice::kStretch;
     } else {
         return false;
     }
@@ -104,23 +108,6 @@ void CheckPipelineOptions(const PipelineOptions& o)
         if (kv.first >= o.session.subViews)
             throw UsageError("sub view " + std::to_string(kv.first) + " is set but --subviews is " +
                              std::to_string(o.session.subViews));
-}
-
-cv::Mat PrepareFrame(const cv::Mat& picture, bool crop, bool& announced)
-{
-    if (!crop || picture.cols == picture.rows) {
-        if (picture.cols % 2 == 0 && picture.rows % 2 == 0)
-            return picture;
-        return picture(cv::Rect(0, 0, picture.cols / 2 * 2, picture.rows / 2 * 2)).clone();
-    }
-    const int side = std::min(picture.cols, picture.rows) / 2 * 2;
-    const cv::Rect square((picture.cols - side) / 2, (picture.rows - side) / 2, side, side);
-    if (!announced) {
-        std::fprintf(Err(), "zrfisheye: input is %dx%d; feeding its centred %dx%d square (--no-crop to keep it)\n",
-                     picture.cols, picture.rows, side, side);
-        announced = true;
-    }
-    return picture(square).clone();
 }
 
 void CheckFrameSide(const PipelineOptions& o, int side)

@@ -1,5 +1,5 @@
 // The dewarper settings that every command taking the user's footage shares:
-// mount, lens circle, view type, panorama position, sub views and the crop to a square.
+// mount, lens circle, view type, panorama position and sub views.
 #ifndef ZRFISHEYE_TOOLS_PIPELINEOPTIONS_H
 #define ZRFISHEYE_TOOLS_PIPELINEOPTIONS_H
 
@@ -9,6 +9,7 @@
 
 #include <opencv2/core.hpp>
 
+#include "LensCircle.h"
 #include "Session.h"
 
 namespace zrtool {
@@ -24,7 +25,7 @@ struct SubViewSetting {
 struct PipelineOptions {
     SessionSettings session;
     int angle = -1, startY = -1;
-    bool crop = true;
+    CircleChoice circle;
     std::map<int, SubViewSetting> subs;
 };
 
@@ -37,9 +38,6 @@ bool ParsePipelineOption(const std::vector<std::string>& args, size_t& i, Pipeli
 // Checks what only the whole command line shows (a sub view set beyond --subviews).
 void CheckPipelineOptions(const PipelineOptions& o);
 
-// The picture as fed: its largest centred square of even side, or the whole picture with --no-crop.
-// Says once on the error stream that it crops (announced remembers it).
-cv::Mat PrepareFrame(const cv::Mat& picture, bool crop, bool& announced);
 // Refuses a frame side that the options cannot be used with.
 void CheckFrameSide(const PipelineOptions& o, int side);
 // Applies angle, wall start row and the sub view settings to a dewarper.

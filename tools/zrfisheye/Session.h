@@ -25,6 +25,11 @@ struct UsageError : std::runtime_error {
 // Thrown by an option parser once it has printed the help: the command ends with status 0.
 struct HelpShown {};
 
+// An input that stops or cannot be reached (a camera, a stream); main says so on one line and exits 1.
+struct SourceError : std::runtime_error {
+    using std::runtime_error::runtime_error;
+};
+
 struct SessionSettings {
     ENUM_ZR_FE_INSTALL_MODE_E mount = ZR_FE_INSTALL_CEILING;
     int radius = 0;  // lens-circle radius of the main view; 0: half the frame side

@@ -219,7 +219,7 @@ void OnMouse(int event, int x, int y, int flags, void* userdata)
 
 class Viewer {
 public:
-    explicit Viewer(const Options& o) : m_o(o), m_source(o.input, o.pipeline.crop, o.loop) {}
+    explicit Viewer(const Options& o) : m_o(o), m_source(o.input, o.pipeline.circle, o.loop) {}
 
     int Run();
 
