@@ -62,12 +62,8 @@ Options Parse(const std::vector<std::string>& args)
         if (a == "--help") {
             std::fputs(kHelpHead, stdout);
             std::fputs(kPipelineOptionsHelp, stdout);
-<<<<<<< HEAD
-            throw HelpShown();
-=======
             std::fputs(kHelpTail, stdout);
-            std::exit(0);
->>>>>>> real-cameras
+            throw HelpShown();
         } else if (a == "--max-frames") {
             o.maxFrames = ParseInt(a, OptionValue(args, i), 1, 1 << 30);
         } else if (a == "--duration") {
