@@ -76,6 +76,8 @@ void Engine::GetSubViewPoints(tag_ZR_FE_POINT_SET_S& stPoints, int nIndex) const
 
 int Engine::LoadFrame(const tag_ZRFRAME& stFrame) { return m_pCore->LoadFrame(stFrame); }
 int Engine::LoadPicture(CZRPacketPIC* pPacket) { return m_pCore->LoadPicture(pPacket); }
+int Engine::SetRenderMode(ENUM_ZR_FE_RENDER_MODE_E eMode) { return m_pCore->SetRenderMode(eMode); }
+ENUM_ZR_FE_RENDER_MODE_E Engine::GetRenderMode() const { return m_pCore->m_eRenderMode; }
 ViewSize Engine::GetMainViewSize() const { return m_pCore->MainViewSize(); }
 ViewSize Engine::GetSubViewSize(int nIndex) const { return m_pCore->SubViewSize(nIndex); }
 

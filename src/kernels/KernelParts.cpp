@@ -377,7 +377,8 @@ void InterleavePairsSimd(const cv::Mat& luma, const cv::Mat& pairs, cv::Mat& dst
 const Simd128Parts* Simd128()
 {
 #if CV_SIMD128
-    static const Simd128Parts parts = {GatherRunSimd, RowPairTo420Simd, InterleaveSimd, InterleavePairsSimd};
+    static const Simd128Parts parts = {GatherRunSimd, RowPairTo420Simd, InterleaveSimd, InterleavePairsSimd,
+                                        FastGatherSimd128()};
     return &parts;
 #else
     return nullptr;

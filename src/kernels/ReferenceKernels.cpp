@@ -5,7 +5,7 @@
 
 #include <opencv2/imgproc.hpp>
 
-#include "Kernels.h"
+#include "KernelParts.h"
 
 namespace zrfe {
 namespace kernels {
@@ -97,6 +97,13 @@ void RemapTo420Reference(const cv::Mat& src, const RemapTable& table, const RowL
     WorkingTo420Reference(picture, out);
 }
 
+// Fast mode has no OpenCV chain to follow: its reference is the plain scalar gather.
+void FastRemapTo420Reference(const FastPlanes& planes, const FastTable& table, const RowLayout& layout,
+                             const PlanarPicture& out)
+{
+    FastRemapTo420With(FastGatherRunScalar, planes, table, layout, out);
+}
+
 }  // namespace
 
 const KernelTable& ReferenceKernels()
@@ -108,7 +115,8 @@ const KernelTable& ReferenceKernels()
                                       MaskCircleReference,
                                       Nv12ToWorkingReference,
                                       PlanesToWorkingReference,
-                                      WorkingTo420Reference};
+                                      WorkingTo420Reference,
+                                      FastRemapTo420Reference};
     return table;
 }
 

@@ -31,6 +31,12 @@ void RemapTo420Simd(const cv::Mat& src, const RemapTable& table, const RowLayout
     RemapTo420With(Simd128()->gather, Simd128()->rowPair, WorkingTo420Simd, src, table, layout, out);
 }
 
+void FastRemapTo420Simd(const FastPlanes& planes, const FastTable& table, const RowLayout& layout,
+                        const PlanarPicture& out)
+{
+    FastRemapTo420With(Simd128()->fastGather, planes, table, layout, out);
+}
+
 }  // namespace
 
 const KernelTable* Simd128Kernels()
@@ -44,7 +50,8 @@ const KernelTable* Simd128Kernels()
                                       ScalarKernels().maskCircle,
                                       Nv12ToWorkingSimd,
                                       PlanesToWorkingSimd,
-                                      WorkingTo420Simd};
+                                      WorkingTo420Simd,
+                                      FastRemapTo420Simd};
     return &table;
 }
 

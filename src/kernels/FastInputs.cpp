@@ -1,0 +1,194 @@
+#include "FastInputs.h"
+
+#include <algorithm>
+#include <climits>
+#include <cmath>
+
+#include "ParallelRows.h"
+
+namespace zrfe {
+namespace kernels {
+
+namespace {
+
+// A chroma block whose four luma samples lie further apart than this (in
+// picture pixels) straddles a seam of the table (the wall tables' outside, the
+// panorama's wrap): its centre would sample neither side, so its first sample's
+// position serves.
+const double kSeamSpread = 4.0;
+
+struct Position {
+    double x, y;
+    bool valid;
+};
+
+Position At(const FastTableSource& s, int row, int col)
+{
+    if (s.mapX.empty())
+        return {static_cast<double>(col), static_cast<double>(row), true};
+    const double x = s.mapX.at<float>(row, col), y = s.mapY.at<float>(row, col);
+    return {x, y, std::isfinite(x) && std::isfinite(y)};
+}
+
+// Whether the bilinear taps of a position all miss the picture.
+bool OffPicture(const Position& p, cv::Size picture)
+{
+    return !p.valid || p.x <= -1.0 || p.y <= -1.0 || p.x >= picture.width || p.y >= picture.height;
+}
+
+bool InsideCircle(const Position& p, const CircleSpans& circle)
+{
+    const long x = std::lround(p.x), y = std::lround(p.y);
+    if (y < 0 || y >= circle.size.height)
+        return false;
+    const size_t row = static_cast<size_t>(y);
+    return x >= circle.first[row] && x < circle.end[row];
+}
+
+// One plane's entry for a position in the source square, scaled to a plane of
+// planeSize (the frame's luma or chroma), with the border around it.
+void Entry(double xs, double ys, int side, cv::Size planeSize, int32_t& index, uint16_t& fraction)
+{
+    const double x = (xs + 0.5) * planeSize.width / side - 0.5;
+    const double y = (ys + 0.5) * planeSize.height / side - 0.5;
+    const long fx = std::lround(x * kFractionSteps), fy = std::lround(y * kFractionSteps);
+    const long tx = fx >> kFractionBits, ty = fy >> kFractionBits;  // floor, also below 0
+    if (tx < -kFastBorder || ty < -kFastBorder || tx > planeSize.width - 1 || ty > planeSize.height - 1) {
+        index = 0;
+        fraction = 0;
+        return;
+    }
+    const long pitch = planeSize.width + 2 * kFastBorder;
+    index = static_cast<int32_t>((ty + kFastBorder) * pitch + tx + kFastBorder);
+    fraction = static_cast<uint16_t>(((fy & (kFractionSteps - 1)) << kFractionBits) | (fx & (kFractionSteps - 1)));
+}
+
+void SourcePosition(const FastTableSource& s, const Position& p, double& xs, double& ys)
+{
+    xs = (p.x + s.offset + 0.5) * s.scale - 0.5;
+    ys = (p.y + s.offset + 0.5) * s.scale - 0.5;
+}
+
+void Allocate(FastPlaneTable& t, int rows, int cols)
+{
+    t.index.create(rows, cols, CV_32SC1);
+    t.fractions.create(rows, cols, CV_16UC1);
+}
+
+// The centre of the 2 x 2 block whose top-left entry is (row, col).
+Position BlockCentre(const FastTableSource& s, int row, int col)
+{
+    const cv::Size n = s.tableSize;
+    const int row1 = std::min(row + 1, n.height - 1);
+    const int col1 = s.wrapColumns ? (col + 1) % n.width : std::min(col + 1, n.width - 1);
+    const Position q[4] = {At(s, row, col), At(s, row, col1), At(s, row1, col), At(s, row1, col1)};
+    if (!q[0].valid)
+        return q[0];
+    double lowX = q[0].x, highX = q[0].x, lowY = q[0].y, highY = q[0].y, sumX = 0, sumY = 0;
+    for (const Position& p : q) {
+        if (!p.valid)
+            return q[0];
+        lowX = std::min(lowX, p.x);
+        highX = std::max(highX, p.x);
+        lowY = std::min(lowY, p.y);
+        highY = std::max(highY, p.y);
+        sumX += p.x;
+        sumY += p.y;
+    }
+    if (highX - lowX > kSeamSpread || highY - lowY > kSeamSpread)
+        return q[0];
+    return {sumX / 4, sumY / 4, true};
+}
+
+}  // namespace
+
+cv::Mat FastPlanes::LumaInside() const
+{
+    return luma(cv::Rect(kFastBorder, kFastBorder, width, height));
+}
+cv::Mat FastPlanes::UInside() const
+{
+    return u(cv::Rect(kFastBorder, kFastBorder, width / 2, height / 2));
+}
+cv::Mat FastPlanes::VInside() const
+{
+    return v(cv::Rect(kFastBorder, kFastBorder, width / 2, height / 2));
+}
+
+bool PrepareFastPlanes(int width, int height, FastPlanes& planes)
+{
+    if (width < 2 || height < 2)
+        return false;
+    if (planes.width == width && planes.height == height && !planes.empty())
+        return true;
+    const int b = 2 * kFastBorder;
+    planes.luma = cv::Mat::zeros(height + b, width + b, CV_8UC1);
+    planes.u = cv::Mat::zeros(height / 2 + b, width / 2 + b, CV_8UC1);
+    planes.v = cv::Mat::zeros(height / 2 + b, width / 2 + b, CV_8UC1);
+    planes.width = width;
+    planes.height = height;
+    return true;
+}
+
+void BuildFastTable(const FastTableSource& s, cv::Size frame, FastTable& out)
+{
+    out = FastTable();
+    const cv::Size n = s.tableSize;
+    const long long bordered = static_cast<long long>(frame.width + 2 * kFastBorder) * (frame.height + 2 * kFastBorder);
+    if (n.width < 1 || n.height < 1 || frame.width < 2 || frame.height < 2 || bordered > INT_MAX)
+        return;
+    if (!s.mapX.empty() && (s.mapX.size() != n || s.mapY.size() != n))
+        return;
+    out.frame = frame;
+    out.tableSize = n;
+    const int side = frame.width;  // the source square
+    const cv::Size chromaPlane(frame.width / 2, frame.height / 2);
+
+    Allocate(out.luma, n.height, n.width);
+    ParallelRows(n.height, n.width, [&](int first, int end) {
+        for (int r = first; r < end; ++r) {
+            int32_t* index = out.luma.index.ptr<int32_t>(r);
+            uint16_t* fraction = out.luma.fractions.ptr<uint16_t>(r);
+            for (int c = 0; c < n.width; ++c) {
+                const Position p = At(s, r, c);
+                if (OffPicture(p, s.picture) || (s.circle && !InsideCircle(p, *s.circle))) {
+                    index[c] = 0;
+                    fraction[c] = 0;
+                    continue;
+                }
+                double xs, ys;
+                SourcePosition(s, p, xs, ys);
+                Entry(xs, ys, side, frame, index[c], fraction[c]);
+            }
+        }
+    });
+
+    for (int py = 0; py < (s.allPhases ? 2 : 1); ++py)
+        for (int px = 0; px < (s.allPhases ? 2 : 1); ++px) {
+            FastPlaneTable& t = out.chroma[py][px];
+            const int rows = (n.height - py + 1) / 2, cols = (n.width - px + 1) / 2;
+            if (rows < 1 || cols < 1)
+                continue;
+            Allocate(t, rows, cols);
+            ParallelRows(rows, cols, [&](int first, int end) {
+                for (int a = first; a < end; ++a) {
+                    int32_t* index = t.index.ptr<int32_t>(a);
+                    uint16_t* fraction = t.fractions.ptr<uint16_t>(a);
+                    for (int b = 0; b < cols; ++b) {
+                        const Position p = BlockCentre(s, py + 2 * a, px + 2 * b);
+                        if (OffPicture(p, s.picture)) {
+                            index[b] = 0;
+                            fraction[b] = 0;
+                            continue;
+                        }
+                        double xs, ys;
+                        SourcePosition(s, p, xs, ys);
+                        Entry(xs, ys, side, chromaPlane, index[b], fraction[b]);
+                    }
+                }
+            });
+        }
+}
+
+}  // namespace kernels
+}  // namespace zrfe
