@@ -148,11 +148,14 @@ TEST(EngineIdentity, TheDewarperDeliversTheEnginesBytes)
     for (int i = 0; i < 3; ++i)
         d.SetSubViewHwnd(reinterpret_cast<HWND>(static_cast<intptr_t>(i + 1)), i);
     d.Start();
-    // Sub workers (made with two), OpenCV threads and the frame, which changes every time.
-    const unsigned int runs[][3] = {{2, 1, 0}, {2, 4, 1}, {0, 1, 0}, {0, 4, 1}, {1, 4, 0}};
+    // Sub workers (made with two), OpenCV threads, the frame, which changes every time,
+    // and the render mode, which the next frame takes up.
+    const unsigned int runs[][4] = {{2, 1, 0, 0}, {2, 4, 1, 1}, {0, 1, 0, 1}, {0, 4, 1, 0}, {1, 4, 0, 1}, {2, 1, 1, 1}};
     for (const auto& run : runs) {
         d.SetSubWorkerNum(run[0]);
         CZRFishEyeDewarper::SetThreadNum(static_cast<int>(run[1]));
+        const auto mode = static_cast<ENUM_ZR_FE_RENDER_MODE_E>(run[3]);
+        ASSERT_EQ(d.SetRenderMode(mode) + e.SetRenderMode(mode), 0);
         show.Clear();
         ASSERT_TRUE(zrtest::Feed(d, show, &frames[run[2]].desc, 4));
         ASSERT_EQ(e.LoadFrame(frames[run[2]].desc), 0);
@@ -161,7 +164,7 @@ TEST(EngineIdentity, TheDewarperDeliversTheEnginesBytes)
             CZRFrame* out = nullptr;
             d.GetFrame(out, v);
             EXPECT_TRUE(SamePlanes(zrtest::PlanesOf(out), v ? zrtest::RenderSub(e, v - 1, result) : zrtest::RenderMain(e, result)))
-                << "view " << v << " with " << run[0] << " sub workers, " << run[1] << " OpenCV threads";
+                << "view " << v << " with " << run[0] << " sub workers, " << run[1] << " OpenCV threads, mode " << run[3];
         }
     }
     d.Stop();

@@ -157,6 +157,7 @@ private:
     // Fast mode.
     int LoadFastFrame(const tag_ZRFRAME& stFrame);
     int LoadFastPicture(CZRPacketPIC* pPacket);
+    void PrepareFastTables() const;
     bool RenderMainFast(const PictureProvider& provide, bool bDrawOutlines) const;
     bool RenderSubFast(int nIndex, const PictureProvider& provide) const;
     // A fast view as a working picture, for the snapshot store (nIndex -1: the main view).

@@ -152,6 +152,7 @@ int EngineCore::LoadFastFrame(const tag_ZRFRAME& f)
     const cv::Mat pairs(f.nHeight / 2, f.nWidth / 2, CV_8UC2, f.pData[1], static_cast<size_t>(f.nPitch[1]));
     cv::Mat uv[2] = {planes.UInside(), planes.VInside()};
     cv::split(pairs, uv);  // byte 2x is U, byte 2x + 1 is V
+    PrepareFastTables();
     return 0;
 }
 
@@ -166,7 +167,25 @@ int EngineCore::LoadFastPicture(CZRPacketPIC* p)
     cv::Mat inside[3] = {planes.LumaInside(), planes.UInside(), planes.VInside()};
     for (int c = 0; c < 3; ++c)
         cv::Mat(inside[c].size(), CV_8UC1, p->GetLine(plane[c], 0), p->m_uPitch[plane[c]]).copyTo(inside[c]);
+    PrepareFastTables();
     return 0;
+}
+
+// Tables are composed here, on the thread that loads frames and changes settings,
+// so that the renders of a new frame size find them ready.
+void EngineCore::PrepareFastTables() const
+{
+    const kernels::FastPlanes& planes = *m_pFastSource;
+    MainViewSettings g;
+    TakeMainViewSettings(g);
+    const bool circleReady = IsWall(g.nInstallMode) || (g.circle && g.circle->size == CircleRect(g).size());
+    if (PlanMainView(g, true).width != 0 && circleReady)
+        MainFastTable(g, planes);
+    for (int i = 0; i < m_nSubViewNum && i < kMaxSubViews; ++i) {
+        const ZRFishEyeMap::Lease tables = m_pNormalMap[static_cast<size_t>(i)]->Take();
+        if (CanRemap(cv::Size(planes.width, planes.width), tables.Table()))
+            SubFastTable(tables, planes);
+    }
 }
 
 bool EngineCore::RenderMainFast(const PictureProvider& provide, bool bDrawOutlines) const
