@@ -35,6 +35,7 @@ const char kHelp[] =
     "                                or pan,tilt in radians (wall)\n"
     "  --max-frames N                stop a video after N frames\n"
     "  --no-crop                     feed a non-square input as it is (it is stretched to a square)\n"
+    "  --fast                        fast render mode: every view sampled once from the 4:2:0 frame\n"
     "A non-square input is otherwise cut to its largest centred square of even side.\n";
 
 struct SubViewSetting {
@@ -122,6 +123,8 @@ Options Parse(const std::vector<std::string>& args)
             o.out = OptionValue(args, i);
         } else if (a == "--no-crop") {
             o.crop = false;
+        } else if (a == "--fast") {
+            o.session.fast = true;
         } else if (!a.empty() && a[0] == '-') {
             throw UsageError("unknown option '" + a + "'");
         } else if (o.input.empty()) {
