@@ -95,6 +95,11 @@ void BM_PipelineFramesPerSecond(benchmark::State& state)
         d.SetNormalZ(45 * i, i);
     }
     d.Start();
+    // One frame first: fast mode composes its tables on the first frame of a size.
+    do {
+        d.Process(&frame.desc);
+    } while (!done.Wait(1));
+    done.Wait(60000);
     for (auto _ : state) {
         done.Reset();
         do {
@@ -113,6 +118,7 @@ BENCHMARK(BM_PipelineFramesPerSecond)
     ->Args({4, 2, 1})
     ->Args({8, 2, 1})
     ->Unit(benchmark::kMillisecond)
+    ->MeasureProcessCPUTime()  // on a shared machine the work done, beside the time it took
     ->UseRealTime();
 
 // The stages of one main picture, as the main worker runs them, with each
@@ -322,7 +328,7 @@ void BM_EngineW1Fast(benchmark::State& state)
     state.counters["GB/s"] = benchmark::Counter(w1.bytes * static_cast<double>(state.iterations()) / 1e9,
                                                 benchmark::Counter::kIsRate);
 }
-BENCHMARK(BM_EngineW1Fast)->Unit(benchmark::kMillisecond)->UseRealTime();
+BENCHMARK(BM_EngineW1Fast)->Unit(benchmark::kMillisecond)->MeasureProcessCPUTime()->UseRealTime();
 
 // memcpy of as many bytes as one fast W1 frame moves (half read, half written).
 void BM_MemcpyW1FastBytes(benchmark::State& state)
