@@ -294,8 +294,8 @@ struct FastW1 {
         for (int v = 0; v <= subViews; ++v) {
             const zrfe::ViewSize size = v ? engine.GetSubViewSize(v - 1) : engine.GetMainViewSize();
             const double pixels = static_cast<double>(size.width) * size.height;
-            const double entry = sizeof(int32_t) + sizeof(uint16_t);
-            bytes += pixels * entry + 2 * (pixels / 4) * entry + 1.5 * pixels;  // luma table, chroma table twice, planes
+            const double entry = sizeof(uint32_t);
+            bytes += pixels * entry + (pixels / 4) * entry + 1.5 * pixels;  // luma and chroma tables, planes
             buffers.emplace_back(static_cast<size_t>(pixels * 1.5));
             zrfe::PlanarPicture p;
             p.width = size.width;

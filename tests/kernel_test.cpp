@@ -271,7 +271,7 @@ TEST(KernelCheck, FastGatherReadsTheFramePlanesAsTheReference)
                 continue;  // a frame is at least 2 x 2
             zrfe::kernels::FastPlanes planes;
             ASSERT_TRUE(zrfe::kernels::PrepareFastPlanes(frame.width, frame.height, planes));
-            for (cv::Mat inside : {planes.LumaInside(), planes.UInside(), planes.VInside()})
+            for (cv::Mat inside : {planes.LumaInside(), planes.ChromaInside()})
                 rng.fill(inside, cv::RNG::UNIFORM, 0, 256);
             for (const cv::Size& tableSize : {cv::Size(2, 2), cv::Size(19, 6), cv::Size(64, 33), cv::Size(130, 64)}) {
                 const zrfe::kernels::RemapTable remap = RandomTable(tableSize, frame, rng);

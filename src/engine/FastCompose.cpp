@@ -8,6 +8,7 @@
 #include <opencv2/imgproc.hpp>
 
 #include "EngineCore.h"
+#include "FrameConversion.h"
 #include "ViewPlan.h"
 #include "geometry/LensGeometry.h"
 #include "kernels/Kernels.h"
@@ -142,16 +143,17 @@ int EngineCore::SetRenderMode(ENUM_ZR_FE_RENDER_MODE_E eMode)
 }
 
 // The host's memory is only read here: the frame is copied into planes of our own.
+// A frame too large for fast tables is loaded for the exact path instead.
 int EngineCore::LoadFastFrame(const tag_ZRFRAME& f)
 {
     kernels::FastPlanes& planes = *m_pFastSource;
-    if (!kernels::PrepareFastPlanes(f.nWidth, f.nHeight, planes))
-        return -1;
-    cv::Mat luma = planes.LumaInside();
+    if (!kernels::PrepareFastPlanes(f.nWidth, f.nHeight, planes)) {
+        m_eSourceMode = ZR_FE_RENDER_EXACT;
+        return FrameDescToMat(&f, *m_pMatSource, f.nWidth, f.nWidth);
+    }
+    cv::Mat luma = planes.LumaInside(), chroma = planes.ChromaInside();
     cv::Mat(f.nHeight, f.nWidth, CV_8UC1, f.pData[0], static_cast<size_t>(f.nPitch[0])).copyTo(luma);
-    const cv::Mat pairs(f.nHeight / 2, f.nWidth / 2, CV_8UC2, f.pData[1], static_cast<size_t>(f.nPitch[1]));
-    cv::Mat uv[2] = {planes.UInside(), planes.VInside()};
-    cv::split(pairs, uv);  // byte 2x is U, byte 2x + 1 is V
+    cv::Mat(f.nHeight / 2, f.nWidth / 2, CV_8UC2, f.pData[1], static_cast<size_t>(f.nPitch[1])).copyTo(chroma);
     PrepareFastTables();
     return 0;
 }
@@ -160,13 +162,17 @@ int EngineCore::LoadFastPicture(CZRPacketPIC* p)
 {
     const int w = static_cast<int>(p->m_uWidth), h = static_cast<int>(p->m_uHeight);
     kernels::FastPlanes& planes = *m_pFastSource;
-    if (!kernels::PrepareFastPlanes(w, h, planes))
-        return -1;
-    // The packet's planes are Y, V, U.
-    const int plane[3] = {0, 2, 1};
-    cv::Mat inside[3] = {planes.LumaInside(), planes.UInside(), planes.VInside()};
-    for (int c = 0; c < 3; ++c)
-        cv::Mat(inside[c].size(), CV_8UC1, p->GetLine(plane[c], 0), p->m_uPitch[plane[c]]).copyTo(inside[c]);
+    if (!kernels::PrepareFastPlanes(w, h, planes)) {
+        m_eSourceMode = ZR_FE_RENDER_EXACT;
+        return PictureToMat(p, *m_pMatSource, w, w);
+    }
+    cv::Mat luma = planes.LumaInside(), chroma = planes.ChromaInside();
+    cv::Mat(h, w, CV_8UC1, p->GetLine(0, 0), p->m_uPitch[0]).copyTo(luma);
+    // The packet's planes are Y, V, U; ours pairs U with V.
+    const cv::Size half(w / 2, h / 2);
+    const cv::Mat uv[2] = {cv::Mat(half, CV_8UC1, p->GetLine(2, 0), p->m_uPitch[2]),
+                           cv::Mat(half, CV_8UC1, p->GetLine(1, 0), p->m_uPitch[1])};
+    cv::merge(uv, 2, chroma);
     PrepareFastTables();
     return 0;
 }

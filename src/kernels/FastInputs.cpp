@@ -1,7 +1,6 @@
 #include "FastInputs.h"
 
 #include <algorithm>
-#include <climits>
 #include <cmath>
 
 #include "ParallelRows.h"
@@ -46,21 +45,20 @@ bool InsideCircle(const Position& p, const CircleSpans& circle)
 }
 
 // One plane's entry for a position in the source square, scaled to a plane of
-// planeSize (the frame's luma or chroma), with the border around it.
-void Entry(double xs, double ys, int side, cv::Size planeSize, int32_t& index, uint16_t& fraction)
+// planeSize (the frame's luma or chroma, bytesPerSample apart), with the border around it.
+uint32_t Entry(double xs, double ys, int side, cv::Size planeSize, int bytesPerSample)
 {
     const double x = (xs + 0.5) * planeSize.width / side - 0.5;
     const double y = (ys + 0.5) * planeSize.height / side - 0.5;
-    const long fx = std::lround(x * kFractionSteps), fy = std::lround(y * kFractionSteps);
-    const long tx = fx >> kFractionBits, ty = fy >> kFractionBits;  // floor, also below 0
-    if (tx < -kFastBorder || ty < -kFastBorder || tx > planeSize.width - 1 || ty > planeSize.height - 1) {
-        index = 0;
-        fraction = 0;
-        return;
-    }
+    const long fx = std::lround(x * kFastFractionSteps), fy = std::lround(y * kFastFractionSteps);
+    const long tx = fx >> kFastFractionBits, ty = fy >> kFastFractionBits;  // floor, also below 0
+    if (tx < -kFastBorder || ty < -kFastBorder || tx > planeSize.width - 1 || ty > planeSize.height - 1)
+        return 0;
     const long pitch = planeSize.width + 2 * kFastBorder;
-    index = static_cast<int32_t>((ty + kFastBorder) * pitch + tx + kFastBorder);
-    fraction = static_cast<uint16_t>(((fy & (kFractionSteps - 1)) << kFractionBits) | (fx & (kFractionSteps - 1)));
+    const unsigned long offset = static_cast<unsigned long>(((ty + kFastBorder) * pitch + tx + kFastBorder) * bytesPerSample);
+    const unsigned long fraction = static_cast<unsigned long>(((fy & (kFastFractionSteps - 1)) << kFastFractionBits) |
+                                                              (fx & (kFastFractionSteps - 1)));
+    return static_cast<uint32_t>((offset << kFastOffsetShift) | fraction);
 }
 
 void SourcePosition(const FastTableSource& s, const Position& p, double& xs, double& ys)
@@ -71,8 +69,7 @@ void SourcePosition(const FastTableSource& s, const Position& p, double& xs, dou
 
 void Allocate(FastPlaneTable& t, int rows, int cols)
 {
-    t.index.create(rows, cols, CV_32SC1);
-    t.fractions.create(rows, cols, CV_16UC1);
+    t.entries.create(rows, cols, CV_32SC1);
 }
 
 // The centre of the 2 x 2 block whose top-left entry is (row, col).
@@ -106,25 +103,26 @@ cv::Mat FastPlanes::LumaInside() const
 {
     return luma(cv::Rect(kFastBorder, kFastBorder, width, height));
 }
-cv::Mat FastPlanes::UInside() const
+cv::Mat FastPlanes::ChromaInside() const
 {
-    return u(cv::Rect(kFastBorder, kFastBorder, width / 2, height / 2));
+    return chroma(cv::Rect(kFastBorder, kFastBorder, width / 2, height / 2));
 }
-cv::Mat FastPlanes::VInside() const
+
+bool FastFrameFits(int width, int height)
 {
-    return v(cv::Rect(kFastBorder, kFastBorder, width / 2, height / 2));
+    const long long bordered = static_cast<long long>(width + 2 * kFastBorder) * (height + 2 * kFastBorder);
+    return width >= 2 && height >= 2 && bordered < (1LL << (32 - kFastOffsetShift));
 }
 
 bool PrepareFastPlanes(int width, int height, FastPlanes& planes)
 {
-    if (width < 2 || height < 2)
+    if (!FastFrameFits(width, height))
         return false;
     if (planes.width == width && planes.height == height && !planes.empty())
         return true;
     const int b = 2 * kFastBorder;
     planes.luma = cv::Mat::zeros(height + b, width + b, CV_8UC1);
-    planes.u = cv::Mat::zeros(height / 2 + b, width / 2 + b, CV_8UC1);
-    planes.v = cv::Mat::zeros(height / 2 + b, width / 2 + b, CV_8UC1);
+    planes.chroma = cv::Mat::zeros(height / 2 + b, width / 2 + b, CV_8UC2);
     planes.width = width;
     planes.height = height;
     return true;
@@ -134,8 +132,7 @@ void BuildFastTable(const FastTableSource& s, cv::Size frame, FastTable& out)
 {
     out = FastTable();
     const cv::Size n = s.tableSize;
-    const long long bordered = static_cast<long long>(frame.width + 2 * kFastBorder) * (frame.height + 2 * kFastBorder);
-    if (n.width < 1 || n.height < 1 || frame.width < 2 || frame.height < 2 || bordered > INT_MAX)
+    if (n.width < 1 || n.height < 1 || !FastFrameFits(frame.width, frame.height))
         return;
     if (!s.mapX.empty() && (s.mapX.size() != n || s.mapY.size() != n))
         return;
@@ -147,18 +144,16 @@ void BuildFastTable(const FastTableSource& s, cv::Size frame, FastTable& out)
     Allocate(out.luma, n.height, n.width);
     ParallelRows(n.height, n.width, [&](int first, int end) {
         for (int r = first; r < end; ++r) {
-            int32_t* index = out.luma.index.ptr<int32_t>(r);
-            uint16_t* fraction = out.luma.fractions.ptr<uint16_t>(r);
+            uint32_t* entry = out.luma.entries.ptr<uint32_t>(r);
             for (int c = 0; c < n.width; ++c) {
                 const Position p = At(s, r, c);
                 if (OffPicture(p, s.picture) || (s.circle && !InsideCircle(p, *s.circle))) {
-                    index[c] = 0;
-                    fraction[c] = 0;
+                    entry[c] = 0;
                     continue;
                 }
                 double xs, ys;
                 SourcePosition(s, p, xs, ys);
-                Entry(xs, ys, side, frame, index[c], fraction[c]);
+                entry[c] = Entry(xs, ys, side, frame, 1);
             }
         }
     });
@@ -172,18 +167,16 @@ void BuildFastTable(const FastTableSource& s, cv::Size frame, FastTable& out)
             Allocate(t, rows, cols);
             ParallelRows(rows, cols, [&](int first, int end) {
                 for (int a = first; a < end; ++a) {
-                    int32_t* index = t.index.ptr<int32_t>(a);
-                    uint16_t* fraction = t.fractions.ptr<uint16_t>(a);
+                    uint32_t* entry = t.entries.ptr<uint32_t>(a);
                     for (int b = 0; b < cols; ++b) {
                         const Position p = BlockCentre(s, py + 2 * a, px + 2 * b);
                         if (OffPicture(p, s.picture)) {
-                            index[b] = 0;
-                            fraction[b] = 0;
+                            entry[b] = 0;
                             continue;
                         }
                         double xs, ys;
                         SourcePosition(s, p, xs, ys);
-                        Entry(xs, ys, side, chromaPlane, index[b], fraction[b]);
+                        entry[b] = Entry(xs, ys, side, chromaPlane, 2);
                     }
                 }
             });

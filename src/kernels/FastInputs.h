@@ -19,31 +19,40 @@ namespace kernels {
 // gather needs a bounds test.
 constexpr int kFastBorder = 1;
 
-// A frame as fast mode keeps it: luma (width x height) and U and V (width / 2 x
-// height / 2), each a continuous matrix with the zero border around it.
+// A frame as fast mode keeps it: luma (width x height) and its U V pairs
+// (width / 2 x height / 2, CV_8UC2, as NV12 holds them: one read gives both), each
+// a continuous matrix with the zero border around it.
 struct FastPlanes {
     int width = 0;
     int height = 0;
-    cv::Mat luma, u, v;
+    cv::Mat luma, chroma;
     bool empty() const { return luma.empty(); }
     // The part of each plane that holds the picture.
     cv::Mat LumaInside() const;
-    cv::Mat UInside() const;
-    cv::Mat VInside() const;
+    cv::Mat ChromaInside() const;
 };
 
-// Sizes the planes for a frame (zeroed only when the size changes); false below 2 x 2.
+// Whether fast mode can address a frame of this size (its bordered luma within
+// the entries' index bits: up to about 4094 x 4094).
+bool FastFrameFits(int width, int height);
+
+// Sizes the planes for a frame (zeroed only when the size changes); false below
+// 2 x 2 or for a frame that does not fit.
 bool PrepareFastPlanes(int width, int height, FastPlanes& planes);
 
-// One plane's gather table: per entry the index in the bordered plane of the
-// top-left tap, and the fraction as the exact tables hold it ((fy << 5) | fx).
-// An entry that samples nothing points at the border's first sample with
-// fraction 0, and so reads 0.
+// Fast tables sample at 1/16 pixel: one 32-bit entry holds the byte offset in the
+// bordered plane of the top-left tap (luma sample, or chroma pair) above
+// (fy << 4) | fx. An entry that samples nothing points at the border's first
+// sample with fraction 0, and so reads 0.
+constexpr int kFastFractionBits = 4;
+constexpr int kFastFractionSteps = 1 << kFastFractionBits;
+constexpr int kFastOffsetShift = 2 * kFastFractionBits;
+
 struct FastPlaneTable {
-    cv::Mat index;      // CV_32SC1
-    cv::Mat fractions;  // CV_16UC1
-    bool empty() const { return index.empty(); }
-    int cols() const { return index.cols; }
+    cv::Mat entries;  // CV_32SC1, read as uint32_t
+    bool empty() const { return entries.empty(); }
+    int cols() const { return entries.cols; }
+    int rows() const { return entries.rows; }
 };
 
 // A view's fast table for frames of one size. Chroma sample (j, i) of a view
@@ -80,7 +89,7 @@ struct FastTableSource {
 };
 
 // The table for frames of this size: the source square of side frame.width is the
-// frame scaled vertically. Empty when the frame's planes cannot be addressed by 32-bit indexes.
+// frame scaled vertically. Empty for a frame that does not fit.
 void BuildFastTable(const FastTableSource& source, cv::Size frame, FastTable& out);
 
 }  // namespace kernels

@@ -377,8 +377,7 @@ void InterleavePairsSimd(const cv::Mat& luma, const cv::Mat& pairs, cv::Mat& dst
 const Simd128Parts* Simd128()
 {
 #if CV_SIMD128
-    static const Simd128Parts parts = {GatherRunSimd, RowPairTo420Simd, InterleaveSimd, InterleavePairsSimd,
-                                        FastGatherSimd128()};
+    static const Simd128Parts parts = {GatherRunSimd, RowPairTo420Simd, InterleaveSimd, InterleavePairsSimd};
     return &parts;
 #else
     return nullptr;

@@ -101,7 +101,7 @@ void RemapTo420Reference(const cv::Mat& src, const RemapTable& table, const RowL
 void FastRemapTo420Reference(const FastPlanes& planes, const FastTable& table, const RowLayout& layout,
                              const PlanarPicture& out)
 {
-    FastRemapTo420With(FastGatherRunScalar, planes, table, layout, out);
+    FastRemapTo420With(FastGatherRunScalar, FastGatherPairsRunScalar, planes, table, layout, out);
 }
 
 }  // namespace

@@ -50,7 +50,7 @@ void RemapTo420Scalar(const cv::Mat& src, const RemapTable& table, const RowLayo
 void FastRemapTo420Scalar(const FastPlanes& planes, const FastTable& table, const RowLayout& layout,
                           const PlanarPicture& out)
 {
-    FastRemapTo420With(FastGatherRunScalar, planes, table, layout, out);
+    FastRemapTo420With(FastGatherRunScalar, FastGatherPairsRunScalar, planes, table, layout, out);
 }
 
 }  // namespace

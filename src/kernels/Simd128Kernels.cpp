@@ -34,14 +34,14 @@ void RemapTo420Simd(const cv::Mat& src, const RemapTable& table, const RowLayout
 void FastRemapTo420Simd(const FastPlanes& planes, const FastTable& table, const RowLayout& layout,
                         const PlanarPicture& out)
 {
-    FastRemapTo420With(Simd128()->fastGather, planes, table, layout, out);
+    FastRemapTo420With(FastSimd128()->gather, FastSimd128()->gatherPairs, planes, table, layout, out);
 }
 
 }  // namespace
 
 const KernelTable* Simd128Kernels()
 {
-    if (!Simd128())
+    if (!Simd128() || !FastSimd128())
         return nullptr;
     static const KernelTable table = {"simd128",
                                       RemapSimd,
