@@ -16,6 +16,14 @@ namespace {
 // position serves.
 const double kSeamSpread = 4.0;
 
+// Nearest whole number, halves up; inline, unlike the library's lround.
+inline long Nearest(double v)
+{
+    const double up = v + 0.5;
+    const long t = static_cast<long>(up);  // toward zero
+    return t - (static_cast<double>(t) > up ? 1 : 0);
+}
+
 struct Position {
     double x, y;
     bool valid;
@@ -37,7 +45,7 @@ bool OffPicture(const Position& p, cv::Size picture)
 
 bool InsideCircle(const Position& p, const CircleSpans& circle)
 {
-    const long x = std::lround(p.x), y = std::lround(p.y);
+    const long x = Nearest(p.x), y = Nearest(p.y);
     if (y < 0 || y >= circle.size.height)
         return false;
     const size_t row = static_cast<size_t>(y);
@@ -50,7 +58,7 @@ uint32_t Entry(double xs, double ys, int side, cv::Size planeSize, int bytesPerS
 {
     const double x = (xs + 0.5) * planeSize.width / side - 0.5;
     const double y = (ys + 0.5) * planeSize.height / side - 0.5;
-    const long fx = std::lround(x * kFastFractionSteps), fy = std::lround(y * kFastFractionSteps);
+    const long fx = Nearest(x * kFastFractionSteps), fy = Nearest(y * kFastFractionSteps);
     const long tx = fx >> kFastFractionBits, ty = fy >> kFastFractionBits;  // floor, also below 0
     if (tx < -kFastBorder || ty < -kFastBorder || tx > planeSize.width - 1 || ty > planeSize.height - 1)
         return 0;
