@@ -1,6 +1,7 @@
 // The pipeline: frames per second through Process and the callbacks, and the
 // time of each stage of one frame. Ceiling camera, 2560 x 2560 NV12, r = 1024.
 #include <atomic>
+#include <cstring>
 #include <condition_variable>
 #include <cstdlib>
 #include <fstream>
@@ -8,9 +9,11 @@
 #include <vector>
 
 #include <benchmark/benchmark.h>
+#include <opencv2/core/utility.hpp>
 #include <opencv2/imgproc.hpp>
 
 #include "ZRFishEye.h"
+#include "ZRFishEyeEngine.h"
 #include "geometry/GroundPanoramaTable.h"
 #include "kernels/Kernels.h"
 
@@ -73,13 +76,15 @@ private:
 
 // Feeds the next frame as soon as the previous one has come out. With 4 sub views
 // and 2 sub workers this is workload W1: ceiling camera, r = 1024, panorama main
-// view (6432 x 1024), four 1280 x 720 sub views.
+// view (6432 x 1024), four 1280 x 720 sub views. The third argument is the render
+// mode (0 exact, 1 fast).
 void BM_PipelineFramesPerSecond(benchmark::State& state)
 {
     const int subViews = static_cast<int>(state.range(0));
     const unsigned int subWorkers = static_cast<unsigned int>(state.range(1));
     static Nv12 frame;
     CZRFishEyeDewarper d(ZR_FE_INSTALL_CEILING, 1024, ZR_FE_VIEW_PANORAMA, kSide / 2, 1280, 720, subWorkers);
+    d.SetRenderMode(static_cast<ENUM_ZR_FE_RENDER_MODE_E>(state.range(2)));
     FrameDone done;
     done.expected = 1 + subViews;
     d.SetShowCallBack(&done);
@@ -90,6 +95,11 @@ void BM_PipelineFramesPerSecond(benchmark::State& state)
         d.SetNormalZ(45 * i, i);
     }
     d.Start();
+    // One frame first: fast mode composes its tables on the first frame of a size.
+    do {
+        d.Process(&frame.desc);
+    } while (!done.Wait(1));
+    done.Wait(60000);
     for (auto _ : state) {
         done.Reset();
         do {
@@ -101,10 +111,14 @@ void BM_PipelineFramesPerSecond(benchmark::State& state)
     state.counters["fps"] = benchmark::Counter(static_cast<double>(state.iterations()), benchmark::Counter::kIsRate);
 }
 BENCHMARK(BM_PipelineFramesPerSecond)
-    ->Args({0, 0})
-    ->Args({4, 2})
-    ->Args({8, 2})
+    ->Args({0, 0, 0})
+    ->Args({4, 2, 0})
+    ->Args({8, 2, 0})
+    ->Args({0, 0, 1})
+    ->Args({4, 2, 1})
+    ->Args({8, 2, 1})
     ->Unit(benchmark::kMillisecond)
+    ->MeasureProcessCPUTime()  // on a shared machine the work done, beside the time it took
     ->UseRealTime();
 
 // The stages of one main picture, as the main worker runs them, with each
@@ -219,5 +233,115 @@ void BM_StagePanoramaRemapTo420(benchmark::State& state)
     state.SetLabel(k.name);
 }
 BENCHMARK(BM_StagePanoramaRemapTo420)->Apply(ApplyTableArgs);
+
+// Fast mode's one gather for the same panorama, from the frame's own planes, on one thread.
+void BM_StageFastPanorama(benchmark::State& state)
+{
+    const zrfe::kernels::KernelTable& k = TableOf(state);
+    Stages s;
+    static Nv12 frame;
+    zrfe::kernels::FastPlanes planes;
+    zrfe::kernels::PrepareFastPlanes(kSide, kSide, planes);
+    cv::Mat(kSide, kSide, CV_8UC1, frame.luma.data()).copyTo(planes.LumaInside());
+    zrfe::kernels::FastTableSource source;
+    source.mapX = s.table.mapX;
+    source.mapY = s.table.mapY;
+    source.tableSize = s.table.size();
+    source.picture = cv::Size(2 * kRadius, 2 * kRadius);
+    source.offset = kHalfSize - kRadius;
+    source.scale = static_cast<double>(kSide) / (2 * kHalfSize);
+    source.circle = &s.circle;
+    source.wrapColumns = true;
+    source.allPhases = true;
+    zrfe::kernels::FastTable table;
+    zrfe::kernels::BuildFastTable(source, cv::Size(kSide, kSide), table);
+    const int threads = cv::getNumThreads();
+    cv::setNumThreads(1);
+    for (auto _ : state)
+        k.fastRemapTo420(planes, table, s.layout, s.out);
+    cv::setNumThreads(threads);
+    state.SetLabel(k.name);
+}
+BENCHMARK(BM_StageFastPanorama)->Apply(ApplyTableArgs);
+
+}  // namespace
+
+namespace {
+
+// W1 in fast mode on the synchronous engine: the frame copied in and the five
+// views gathered, on the library's row threads. Counts the bytes one frame moves
+// (frame copied in and out of memory, every table entry read, every output
+// sample written; the frame's samples that the gathers read come mostly from
+// cache and are left out), for BM_MemcpyW1FastBytes.
+struct FastW1 {
+    zrfe::Engine engine{ZR_FE_INSTALL_CEILING, 1024, ZR_FE_VIEW_PANORAMA, kSide / 2, 1280, 720};
+    std::vector<std::vector<unsigned char>> buffers;
+    std::vector<zrfe::PlanarPicture> pictures;
+    double bytes = 0;
+    FastW1()
+    {
+        static Nv12 frame;
+        const int subViews = 4;
+        engine.SetSubViewNum(subViews);
+        for (int i = 0; i < subViews; ++i) {
+            engine.SetNormalY(30, i);
+            engine.SetNormalZ(static_cast<unsigned int>(45 * i), i);
+        }
+        engine.SetRenderMode(ZR_FE_RENDER_FAST);
+        engine.LoadFrame(frame.desc);
+        const double frameBytes = 1.5 * kSide * kSide;
+        bytes = 2 * frameBytes;  // read from the host, written into our planes
+        for (int v = 0; v <= subViews; ++v) {
+            const zrfe::ViewSize size = v ? engine.GetSubViewSize(v - 1) : engine.GetMainViewSize();
+            const double pixels = static_cast<double>(size.width) * size.height;
+            const double entry = sizeof(uint32_t);
+            bytes += pixels * entry + (pixels / 4) * entry + 1.5 * pixels;  // luma and chroma tables, planes
+            buffers.emplace_back(static_cast<size_t>(pixels * 1.5));
+            zrfe::PlanarPicture p;
+            p.width = size.width;
+            p.height = size.height;
+            p.planes[0] = buffers.back().data();
+            p.planes[1] = p.planes[0] + static_cast<size_t>(pixels);
+            p.planes[2] = p.planes[1] + static_cast<size_t>(pixels / 4);
+            p.pitches[0] = size.width;
+            p.pitches[1] = p.pitches[2] = size.width / 2;
+            pictures.push_back(p);
+        }
+    }
+    void Frame(const tag_ZRFRAME& desc)
+    {
+        engine.LoadFrame(desc);
+        engine.RenderMain(pictures[0]);
+        for (size_t v = 1; v < pictures.size(); ++v)
+            engine.RenderSub(static_cast<int>(v - 1), pictures[v]);
+    }
+};
+
+void BM_EngineW1Fast(benchmark::State& state)
+{
+    static Nv12 frame;
+    FastW1 w1;
+    w1.Frame(frame.desc);  // the fast tables are composed on the first frame
+    for (auto _ : state)
+        w1.Frame(frame.desc);
+    state.counters["MB"] = w1.bytes / 1e6;
+    state.counters["GB/s"] = benchmark::Counter(w1.bytes * static_cast<double>(state.iterations()) / 1e9,
+                                                benchmark::Counter::kIsRate);
+}
+BENCHMARK(BM_EngineW1Fast)->Unit(benchmark::kMillisecond)->MeasureProcessCPUTime()->UseRealTime();
+
+// memcpy of as many bytes as one fast W1 frame moves (half read, half written).
+void BM_MemcpyW1FastBytes(benchmark::State& state)
+{
+    FastW1 w1;
+    const size_t half = static_cast<size_t>(w1.bytes / 2);
+    std::vector<unsigned char> from(half, 1), to(half, 0);
+    for (auto _ : state) {
+        std::memcpy(to.data(), from.data(), half);
+        benchmark::DoNotOptimize(to.data());
+    }
+    state.counters["MB"] = w1.bytes / 1e6;
+}
+BENCHMARK(BM_MemcpyW1FastBytes)->Unit(benchmark::kMillisecond)->UseRealTime();
 
 }  // namespace

@@ -73,6 +73,10 @@ public:
     int GetNormalSize(unsigned int& uWidth, unsigned int& uHeight);
     int SetMainViewType(ENUM_ZR_FE_VIEW_TYPE_E eType, bool bForce = false);
 
+    // Rendering: exact (the default) or fast; may change while running, the next frame uses it.
+    int SetRenderMode(ENUM_ZR_FE_RENDER_MODE_E eMode);
+    ENUM_ZR_FE_RENDER_MODE_E GetRenderMode();
+
     // Snapshots.
     int SnapStart();
     int SnapStop();

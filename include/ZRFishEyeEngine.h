@@ -82,6 +82,11 @@ public:
     int LoadFrame(const tag_ZRFRAME& stFrame);
     int LoadPicture(CZRPacketPIC* pPacket);
 
+    // How the next frame is loaded and its views rendered (ZR_FE_RENDER_EXACT by
+    // default); -1, nothing changed, for an unknown mode.
+    int SetRenderMode(ENUM_ZR_FE_RENDER_MODE_E eMode);
+    ENUM_ZR_FE_RENDER_MODE_E GetRenderMode() const;
+
     // The size of each picture that a render of the current source would give;
     // 0 x 0 when there is nothing to compose.
     ViewSize GetMainViewSize() const;

@@ -47,6 +47,12 @@ def test_every_view_has_its_size(scenes, mount, view):
     assert same([v[..., ::-1] for v in bgr], d.process(scenes[mount], format="rgb"))
     # A frame of another width moves the sub views' lens circle; the main view keeps its radius.
     assert [v.shape for v in d.process(zf.scene(mount, 256))] == [v.shape for v in bgr]
+    # Fast mode: the same shapes, and pictures close to the exact ones.
+    fast = zf.Dewarper(mount=mount, view=view, sub_views=2, sub_size=(320, 240), fast=True)
+    assert fast.fast and not d.fast
+    quick = fast.process(scenes[mount])
+    assert [v.shape for v in quick] == [v.shape for v in bgr]
+    assert all(np.mean(np.abs(q.astype(int) - b.astype(int))) < 8 for q, b in zip(quick, bgr))
 
 
 @pytest.mark.parametrize("mount", MOUNTS)

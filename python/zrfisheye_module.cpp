@@ -235,7 +235,7 @@ py::list ToPython(std::vector<Picture>& pictures)
 class Dewarper {
 public:
     Dewarper(const std::string& mount, py::object radius, const std::string& view, int subViews,
-             std::pair<int, int> subSize, int workers)
+             std::pair<int, int> subSize, int workers, bool fast)
     {
         const ENUM_ZR_FE_INSTALL_MODE_E m = ParseMount(mount);
         const ENUM_ZR_FE_VIEW_TYPE_E v = ParseView(view);
@@ -252,7 +252,14 @@ public:
         m_engine.reset(new zrfe::Engine(m, r, v, r, static_cast<int>(size.first), static_cast<int>(size.second)));
         m_engine->SetSubViewNum(static_cast<unsigned>(subViews));
         m_engine->SetLineMask(0xFF);
+        m_engine->SetRenderMode(fast ? ZR_FE_RENDER_FAST : ZR_FE_RENDER_EXACT);
         CZRFishEyeDewarper::SetThreadNum(workers);
+    }
+
+    bool Fast() { return Locked([](zrfe::Engine& e) { return e.GetRenderMode() == ZR_FE_RENDER_FAST; }); }
+    void SetFast(bool fast)
+    {
+        Locked([&](zrfe::Engine& e) { return e.SetRenderMode(fast ? ZR_FE_RENDER_FAST : ZR_FE_RENDER_EXACT); });
     }
 
     py::list Process(py::handle object, const std::string& format)
@@ -686,10 +693,13 @@ sub_size: (width, height) of every sub view, each 2..8192.
 workers: how many threads OpenCV's pool may use to split one frame. That pool is
 shared by the whole process: the Dewarper made last sets it for all of them.
 Outlines of every sub view are drawn on the main view (line_mask 0xFF).
+fast: render in fast mode, every view sampled once from the 4:2:0 frame (the same
+views at a fraction of the cost, not the exact path's bytes).
 )doc")
-        .def(py::init<const std::string&, py::object, const std::string&, int, std::pair<int, int>, int>(),
+        .def(py::init<const std::string&, py::object, const std::string&, int, std::pair<int, int>, int, bool>(),
              py::arg("mount") = "ceiling", py::arg("radius") = py::none(), py::arg("view") = "panorama",
-             py::arg("sub_views") = 0, py::arg("sub_size") = std::make_pair(640, 360), py::arg("workers") = 2)
+             py::arg("sub_views") = 0, py::arg("sub_size") = std::make_pair(640, 360), py::arg("workers") = 2,
+             py::arg("fast") = false)
         .def("process", &Dewarper::Process, py::arg("frame"), py::arg("format") = "bgr", R"doc(
 Dewarps one frame and returns [main view, sub view 0, sub view 1, ...] as new uint8 arrays.
 
@@ -716,6 +726,7 @@ The GIL is released while the views are rendered.
              "The point of the panorama showing point (x, y) of the lens circle, or None.")
         .def("outline", &Dewarper::Outline, py::arg("i"),
              "Sub view i's outline on the lens circle: ((N, 2) int32 array of (x, y), (cx, cy)).")
+        .def_property("fast", &Dewarper::Fast, &Dewarper::SetFast, "fast render mode, from the next frame on")
         .def_property("mount", &Dewarper::Mount, &Dewarper::SetMount)
         .def_property("view", &Dewarper::View, &Dewarper::SetView)
         .def_property("radius", &Dewarper::Radius, &Dewarper::SetRadius, "None until known")

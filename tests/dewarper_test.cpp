@@ -14,6 +14,7 @@
 
 #include "LiteralComposition.h"
 #include "TestSupport.h"
+#include "engine/EngineCore.h"
 
 namespace {
 
@@ -268,6 +269,38 @@ TEST(SnapshotTest, CaptureHoldsTheMainViewAsShownWithoutOutlinesAndTheSubViewsWi
     for (int i = 0; i < 4; ++i)
         for (int ch = 0; ch < 3; ++ch)
             EXPECT_NEAR(main.at<cv::Vec3b>(144 + 288 * (i / 2), 144 + 288 * (i % 2))[ch], kPatches[i][ch], 3) << i;
+}
+
+// A new dewarper renders exactly; fast mode is taken up by the next frame, and a
+// capture in fast mode holds the fast views.
+TEST(SnapshotTest, FastModeIsChosenPerFrameAndCapturedAsShown)
+{
+    Nv12Buffer frame = PatchFrame(544);
+    SavedPictures saved;
+    Rig r(ZR_FE_INSTALL_CEILING, ZR_FE_VIEW_PANORAMA, 1, 2, {0, 1});
+    EXPECT_EQ(r.d.GetRenderMode(), ZR_FE_RENDER_EXACT);
+    EXPECT_EQ(r.d.SetRenderMode(static_cast<ENUM_ZR_FE_RENDER_MODE_E>(2)) +
+                  r.d.SetRenderMode(static_cast<ENUM_ZR_FE_RENDER_MODE_E>(-1)), -2);
+    EXPECT_EQ(r.d.GetRenderMode(), ZR_FE_RENDER_EXACT) << "a refused mode changes nothing";
+    r.d.Start();
+    ASSERT_TRUE(Feed(r.d, r.show, &frame.desc, 3));
+    ASSERT_EQ(r.d.SetRenderMode(ZR_FE_RENDER_FAST), 0);
+    EXPECT_EQ(r.d.GetRenderMode(), ZR_FE_RENDER_FAST);
+    ASSERT_EQ(r.d.SnapStart(), 0);
+    const cv::Mat exactMain = saved(r.d, 0);
+    r.d.SnapStop();
+
+    ASSERT_TRUE(Feed(r.d, r.show, &frame.desc, 6));
+    ASSERT_EQ(r.e.SetRenderMode(ZR_FE_RENDER_FAST) + r.e.LoadFrame(frame.desc), 0);
+    ASSERT_EQ(r.d.SnapStart(), 0);
+    for (int key = 0; key < 3; ++key) {
+        cv::Mat working, bgr;
+        ASSERT_TRUE(key ? r.e.Core().ComposeSub(key - 1, working) : r.e.Core().ComposeMain(working, false));
+        cv::cvtColor(working, bgr, cv::COLOR_YUV2BGR);
+        EXPECT_TRUE(Same(saved(r.d, key), bgr)) << "key " << key;
+    }
+    EXPECT_FALSE(Same(saved(r.d, 0), exactMain)) << "the capture before the fast frame was exact";
+    r.d.SnapStop();
 }
 
 TEST(SnapshotTest, EditsNeedAnOpenSnapshotReplacePicturesAndJoinsGetRisingKeys)

@@ -94,38 +94,43 @@ TEST(EngineIdentity, PacketFramesMatchTheLiteralComposition)
     }
 }
 
+// Sizes before and after the first frame, and refusals, in either render mode.
 TEST(EngineIdentity, SizesAndRefusalsLeaveThePicturesAlone)
 {
-    zrfe::Engine e(ZR_FE_INSTALL_CEILING, 128, ZR_FE_VIEW_DOUBLE_PANORAMA, 0, 64, 48);
-    e.SetSubViewNum(1);
-    int result = 0;
-    EXPECT_EQ(e.GetMainViewSize().width, 0) << "nothing to compose before the first frame";
-    zrtest::RenderMain(e, result);
-    EXPECT_EQ(result, -1);
+    for (const auto mode : {ZR_FE_RENDER_EXACT, ZR_FE_RENDER_FAST}) {
+        SCOPED_TRACE(testing::Message() << "render mode " << mode);
+        zrfe::Engine e(ZR_FE_INSTALL_CEILING, 128, ZR_FE_VIEW_DOUBLE_PANORAMA, 0, 64, 48);
+        ASSERT_EQ(e.SetRenderMode(mode), 0);
+        e.SetSubViewNum(1);
+        int result = 0;
+        EXPECT_EQ(e.GetMainViewSize().width, 0) << "nothing to compose before the first frame";
+        zrtest::RenderMain(e, result);
+        EXPECT_EQ(result, -1);
 
-    zrtest::Nv12Buffer frame = RandomFrame(256, 256, 0, 3);
-    ASSERT_EQ(e.LoadFrame(frame.desc), 0);
-    EXPECT_EQ(std::make_pair(e.GetSubViewSize(0).width, e.GetSubViewSize(1).width), std::make_pair(64, 0))
-        << "a sub view never set up has no tables";
+        zrtest::Nv12Buffer frame = RandomFrame(256, 256, 0, 3);
+        ASSERT_EQ(e.LoadFrame(frame.desc), 0);
+        EXPECT_EQ(std::make_pair(e.GetSubViewSize(0).width, e.GetSubViewSize(1).width), std::make_pair(64, 0))
+            << "a sub view never set up has no tables";
 
-    // A picture of the wrong size is refused and left untouched.
-    const Planes planes{cv::Mat(10, 10, CV_8UC1, cv::Scalar(7)), cv::Mat(5, 5, CV_8UC1, cv::Scalar(7)),
-                        cv::Mat(5, 5, CV_8UC1, cv::Scalar(7))};
-    const zrfe::PlanarPicture wrong = zrtest::PictureOf(planes);
-    EXPECT_EQ(e.RenderMain(wrong) + e.RenderSub(0, wrong) + e.RenderSub(8, wrong), -3);
-    EXPECT_EQ(cv::countNonZero(planes.y != 7), 0);
+        // A picture of the wrong size is refused and left untouched.
+        const Planes planes{cv::Mat(10, 10, CV_8UC1, cv::Scalar(7)), cv::Mat(5, 5, CV_8UC1, cv::Scalar(7)),
+                            cv::Mat(5, 5, CV_8UC1, cv::Scalar(7))};
+        const zrfe::PlanarPicture wrong = zrtest::PictureOf(planes);
+        EXPECT_EQ(e.RenderMain(wrong) + e.RenderSub(0, wrong) + e.RenderSub(8, wrong), -3);
+        EXPECT_EQ(cv::countNonZero(planes.y != 7), 0);
 
-    // An unreadable frame changes nothing, not even the lens circle of the sub views.
-    tag_ZRFRAME bad = frame.desc;
-    bad.nPitch[0] = 10;
-    bad.nWidth = 400;
-    EXPECT_EQ(e.LoadFrame(bad), -1);
-    EXPECT_EQ(e.GetOrgRadius(), 128u);
-    EXPECT_EQ(e.LoadPicture(nullptr), -1);
+        // An unreadable frame changes nothing, not even the lens circle of the sub views.
+        tag_ZRFRAME bad = frame.desc;
+        bad.nPitch[0] = 10;
+        bad.nWidth = 400;
+        EXPECT_EQ(e.LoadFrame(bad), -1);
+        EXPECT_EQ(e.GetOrgRadius(), 128u);
+        EXPECT_EQ(e.LoadPicture(nullptr), -1);
 
-    // A radius whose circle leaves the working image composes nothing.
-    ASSERT_EQ(e.SetInstallMode(ZR_FE_INSTALL_CEILING, 31), 0);
-    EXPECT_EQ(e.GetMainViewSize().width, 0);
+        // A radius whose circle leaves the working image composes nothing.
+        ASSERT_EQ(e.SetInstallMode(ZR_FE_INSTALL_CEILING, 31), 0);
+        EXPECT_EQ(e.GetMainViewSize().width, 0);
+    }
 }
 
 // The threaded dewarper delivers exactly the engine's pictures, whatever its
@@ -148,11 +153,14 @@ TEST(EngineIdentity, TheDewarperDeliversTheEnginesBytes)
     for (int i = 0; i < 3; ++i)
         d.SetSubViewHwnd(reinterpret_cast<HWND>(static_cast<intptr_t>(i + 1)), i);
     d.Start();
-    // Sub workers (made with two), OpenCV threads and the frame, which changes every time.
-    const unsigned int runs[][3] = {{2, 1, 0}, {2, 4, 1}, {0, 1, 0}, {0, 4, 1}, {1, 4, 0}};
+    // Sub workers (made with two), OpenCV threads, the frame, which changes every time,
+    // and the render mode, which the next frame takes up.
+    const unsigned int runs[][4] = {{2, 1, 0, 0}, {2, 4, 1, 1}, {0, 1, 0, 1}, {0, 4, 1, 0}, {1, 4, 0, 1}, {2, 1, 1, 1}};
     for (const auto& run : runs) {
         d.SetSubWorkerNum(run[0]);
         CZRFishEyeDewarper::SetThreadNum(static_cast<int>(run[1]));
+        const auto mode = static_cast<ENUM_ZR_FE_RENDER_MODE_E>(run[3]);
+        ASSERT_EQ(d.SetRenderMode(mode) + e.SetRenderMode(mode), 0);
         show.Clear();
         ASSERT_TRUE(zrtest::Feed(d, show, &frames[run[2]].desc, 4));
         ASSERT_EQ(e.LoadFrame(frames[run[2]].desc), 0);
@@ -161,7 +169,7 @@ TEST(EngineIdentity, TheDewarperDeliversTheEnginesBytes)
             CZRFrame* out = nullptr;
             d.GetFrame(out, v);
             EXPECT_TRUE(SamePlanes(zrtest::PlanesOf(out), v ? zrtest::RenderSub(e, v - 1, result) : zrtest::RenderMain(e, result)))
-                << "view " << v << " with " << run[0] << " sub workers, " << run[1] << " OpenCV threads";
+                << "view " << v << " with " << run[0] << " sub workers, " << run[1] << " OpenCV threads, mode " << run[3];
         }
     }
     d.Stop();

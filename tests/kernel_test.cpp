@@ -258,6 +258,49 @@ TEST(KernelCheck, WorkingPicturesBecomeTheSame420Planes)
     });
 }
 
+// Fast mode's gather on random frames through tables composed from random
+// positions (inside, on and past the rims, NaN), with and without the lens mask,
+// for frames taller and shorter than wide, in every layout (odd column starts read
+// the other chroma phase).
+TEST(KernelCheck, FastGatherReadsTheFramePlanesAsTheReference)
+{
+    cv::RNG rng(18);
+    ForEachCandidate([&](const KernelTable& k) {
+        for (const cv::Size& frame : kSizes) {
+            if (frame.width < 2 || frame.height < 2)
+                continue;  // a frame is at least 2 x 2
+            zrfe::kernels::FastPlanes planes;
+            ASSERT_TRUE(zrfe::kernels::PrepareFastPlanes(frame.width, frame.height, planes));
+            for (cv::Mat inside : {planes.LumaInside(), planes.ChromaInside()})
+                rng.fill(inside, cv::RNG::UNIFORM, 0, 256);
+            for (const cv::Size& tableSize : {cv::Size(2, 2), cv::Size(19, 6), cv::Size(64, 33), cv::Size(130, 64)}) {
+                const zrfe::kernels::RemapTable remap = RandomTable(tableSize, frame, rng);
+                zrfe::kernels::CircleSpans circle;
+                zrfe::kernels::BuildCircleSpans(frame, cv::Point(frame.width / 2, frame.height / 2), frame.width / 3, circle);
+                zrfe::kernels::FastTableSource source;
+                source.mapX = remap.mapX;
+                source.mapY = remap.mapY;
+                source.tableSize = tableSize;
+                source.picture = frame;
+                source.offset = rng.uniform(0, 3);
+                source.scale = rng.uniform(0.5, 2.0);
+                source.circle = rng.uniform(0, 2) ? &circle : nullptr;
+                source.wrapColumns = true;
+                source.allPhases = true;
+                zrfe::kernels::FastTable table;
+                zrfe::kernels::BuildFastTable(source, frame, table);
+                ASSERT_FALSE(table.empty());
+                for (const zrfe::kernels::RowLayout& layout : Layouts(tableSize)) {
+                    const cv::Size out(layout.width, layout.height());
+                    if (out.width >= 2 && out.height >= 2)
+                        ComparePlanes(out, [&](const KernelTable& t, const zrfe::PlanarPicture& p) { t.fastRemapTo420(planes, table, layout, p); },
+                                      k, Named("fast gather from", frame));
+                }
+            }
+        }
+    });
+}
+
 TEST(KernelCheck, TheActiveTableIsTheLastOneAvailable)
 {
     EXPECT_EQ(&zrfe::kernels::ActiveKernels(), zrfe::kernels::AvailableKernelTables().back());

@@ -289,16 +289,26 @@ TEST(ToolTest, DewarpTurnsAVideoIntoOneVideoPerView)
     }
 }
 
-TEST(ToolTest, DewarpOfAPictureWritesOnePngPerView)
+TEST(ToolTest, DewarpOfAPictureWritesOnePngPerViewInEitherMode)
 {
     const fs::path dir = TempDir("image");
     const std::string input = (dir / "in.png").string();
     ASSERT_TRUE(cv::imwrite(input, zrscene::RenderFisheye(ZR_FE_INSTALL_WALL, 512)));
-    const Result r = RunTool("dewarp " + input + " --mount wall --subviews 1 --angles 0=-0.5,-0.2 --out " +
-                             (dir / "out").string());
-    ASSERT_EQ(r.status, 0) << r.err;
-    EXPECT_EQ(cv::imread((dir / "out" / "main.png").string()).size(), cv::Size(512, 352));
-    EXPECT_EQ(cv::imread((dir / "out" / "sub0.png").string()).size(), cv::Size(640, 360));
+    // Exact and fast: the same pictures in size, close in content.
+    cv::Mat views[2][2];
+    for (const char* mode : {"", " --fast"}) {
+        const fs::path out = dir / (*mode ? "fast" : "exact");
+        const Result r = RunTool("dewarp " + input + " --mount wall --subviews 1 --angles 0=-0.5,-0.2" + mode +
+                                 " --out " + out.string());
+        ASSERT_EQ(r.status, 0) << r.err;
+        cv::Mat* v = views[*mode ? 1 : 0];
+        v[0] = cv::imread((out / "main.png").string());
+        v[1] = cv::imread((out / "sub0.png").string());
+        EXPECT_EQ(v[0].size(), cv::Size(512, 352));
+        EXPECT_EQ(v[1].size(), cv::Size(640, 360));
+    }
+    EXPECT_GT(LumaPsnr(views[0][0], views[1][0]), 30.0) << "fast main view";
+    EXPECT_GT(LumaPsnr(views[0][1], views[1][1]), 30.0) << "fast sub view";
 }
 
 TEST(ToolTest, MistakesEndWithOneLineAndStatusTwo)

@@ -6,6 +6,7 @@
 #include <opencv2/imgproc.hpp>
 
 #include "EngineCore.h"
+#include "ViewPlan.h"
 #include "geometry/LensGeometry.h"
 #include "kernels/KernelParts.h"
 
@@ -18,7 +19,6 @@ const cv::Scalar kOutlineColour[kMaxSubViews] = {
     cv::Scalar(150, 54, 0, 0),    cv::Scalar(29, 239, 103, 0), cv::Scalar(226, 17, 153, 0),
     cv::Scalar(105, 202, 255, 0), cv::Scalar(179, 165, 0, 0),  cv::Scalar(42, 107, 214, 0),
     cv::Scalar(158, 150, 213, 0), cv::Scalar(166, 115, 0, 0)};
-const int kOutlineThickness = 2;
 
 // cv::remap addresses its input and output with 16-bit signed coordinates.
 bool CanRemap(const cv::Size& input, const cv::Mat& matMapX, const cv::Mat& matMapY)
@@ -30,10 +30,16 @@ bool CanRemap(const cv::Size& input, const cv::Mat& matMapX, const cv::Mat& matM
 
 bool IsWorkingPicture(const cv::Mat& m) { return !m.empty() && m.type() == CV_8UC3; }
 
+}  // namespace
+
 bool CanRemap(const cv::Size& input, const kernels::RemapTable& table)
 {
     return CanRemap(input, table.mapX, table.mapY);
 }
+
+const cv::Scalar& OutlineColour(int nIndex) { return kOutlineColour[nIndex]; }
+
+namespace {
 
 // The ground panorama is shown turned left by this many columns.
 int GroundShift(int nTableWidth, unsigned int uAngle)
@@ -45,8 +51,8 @@ int GroundShift(int nTableWidth, unsigned int uAngle)
 // The width of each half of a double panorama.
 int DoubleHalfWidth(int nTableWidth) { return (nTableWidth / 16) * 8; }
 
-// The lens circle: the working image itself for a wall camera; for floor and
-// ceiling, the 2r square about the centre.
+}  // namespace
+
 cv::Rect CircleRect(const MainViewSettings& g)
 {
     const int s = static_cast<int>(g.uHalfSize);
@@ -56,12 +62,10 @@ cv::Rect CircleRect(const MainViewSettings& g)
     return cv::Rect(s - r, s - r, 2 * r, 2 * r);
 }
 
-// The main picture's size for these settings; 0 x 0 when nothing can be composed
-// (empty tables, a crop outside the working image, a degenerate size).
-ViewSize PlanMainView(const MainViewSettings& g, const cv::Mat& source)
+ViewSize PlanMainView(const MainViewSettings& g, bool bHaveSource)
 {
     const int side = 2 * static_cast<int>(g.uHalfSize);
-    if (!IsWorkingPicture(source) || !IsKnownMode(g.nInstallMode) || side < 2)
+    if (!bHaveSource || !IsKnownMode(g.nInstallMode) || side < 2)
         return {};
     if (!IsWall(g.nInstallMode) && (g.uRadius < 1 || g.uRadius > g.uHalfSize))
         return {};
@@ -86,9 +90,6 @@ ViewSize PlanMainView(const MainViewSettings& g, const cv::Mat& source)
     return {mapX.cols, mapX.rows};
 }
 
-// Where each row of the main picture reads the panorama table: the wall window;
-// the ground strip turned left by the ground angle, optionally cut in two halves
-// stacked.
 kernels::RowLayout PanoramaLayout(const MainViewSettings& g)
 {
     const cv::Size table = g.tables.Table().size();
@@ -114,8 +115,6 @@ kernels::RowLayout PanoramaLayout(const MainViewSettings& g)
     return layout;
 }
 
-}  // namespace
-
 void EngineCore::TakeMainViewSettings(MainViewSettings& g) const
 {
     g.tables = m_pPanoramaMap->Take([&] {
@@ -129,26 +128,34 @@ void EngineCore::TakeMainViewSettings(MainViewSettings& g) const
     });
 }
 
-void EngineCore::DrawOutlines(cv::Mat& matCircle) const
+std::vector<OutlinePolygon> EngineCore::OutlinePolygons() const
 {
     const int count = m_nSubViewNum;
     const int mask = m_nLineMask;
-    std::vector<cv::Point> polygon;
+    std::vector<OutlinePolygon> outlines;
     for (int i = 0; i < count && i < kMaxSubViews; ++i) {
         if (!((mask >> i) & 1))
             continue;
-        polygon.clear();
+        OutlinePolygon outline{i, {}};
         {
             CZRGuard guard(m_mtxSubViewPoints);
             for (const tag_ZR_FE_POINT_S& p : m_stSubViewPoints[i].vecPoints)
-                polygon.emplace_back(static_cast<int>(p.nX), static_cast<int>(p.nY));
+                outline.points.emplace_back(static_cast<int>(p.nX), static_cast<int>(p.nY));
         }
-        if (polygon.empty())
+        if (outline.points.empty())
             continue;
-        if (polygon.back() != polygon.front())
-            polygon.push_back(polygon.front());
-        cv::polylines(matCircle, polygon, true, kOutlineColour[i], kOutlineThickness, cv::LINE_8, 0);
+        if (outline.points.back() != outline.points.front())
+            outline.points.push_back(outline.points.front());
+        outlines.push_back(std::move(outline));
     }
+    return outlines;
+}
+
+void EngineCore::DrawOutlines(cv::Mat& matCircle) const
+{
+    for (const OutlinePolygon& outline : OutlinePolygons())
+        cv::polylines(matCircle, outline.points, true, kOutlineColour[outline.index], kOutlineThickness, cv::LINE_8,
+                      0);
 }
 
 // Takes the settings, resizes the source to the working image, masks the lens
@@ -157,7 +164,7 @@ bool EngineCore::PrepareCircle(MainViewSettings& g, cv::Mat& working, cv::Mat& c
 {
     TakeMainViewSettings(g);
     const cv::Mat& source = *m_pMatSource;
-    if (PlanMainView(g, source).width == 0)
+    if (PlanMainView(g, IsWorkingPicture(source)).width == 0)
         return false;
     const kernels::KernelTable& k = kernels::ActiveKernels();
     const int side = 2 * static_cast<int>(g.uHalfSize);
@@ -177,6 +184,8 @@ bool EngineCore::PrepareCircle(MainViewSettings& g, cv::Mat& working, cv::Mat& c
 
 bool EngineCore::ComposeMain(cv::Mat& out, bool bDrawOutlines) const
 {
+    if (m_eSourceMode == ZR_FE_RENDER_FAST)
+        return ComposeFast(-1, out, bDrawOutlines);
     MainViewSettings g;
     cv::Mat working, circle;
     if (!PrepareCircle(g, working, circle, bDrawOutlines))
@@ -194,6 +203,8 @@ bool EngineCore::ComposeMain(cv::Mat& out, bool bDrawOutlines) const
 
 bool EngineCore::RenderMain(const PictureProvider& provide, bool bDrawOutlines) const
 {
+    if (m_eSourceMode == ZR_FE_RENDER_FAST)
+        return RenderMainFast(provide, bDrawOutlines);
     MainViewSettings g;
     cv::Mat working, circle;
     if (!PrepareCircle(g, working, circle, bDrawOutlines))
@@ -215,6 +226,8 @@ bool EngineCore::RenderMain(const PictureProvider& provide, bool bDrawOutlines) 
 
 bool EngineCore::ComposeSub(int nIndex, cv::Mat& out) const
 {
+    if (m_eSourceMode == ZR_FE_RENDER_FAST)
+        return ComposeFast(nIndex, out, false);
     if (nIndex < 0 || nIndex >= kMaxSubViews)
         return false;
     const ZRFishEyeMap::Lease tables = m_pNormalMap[static_cast<size_t>(nIndex)]->Take();
@@ -230,6 +243,8 @@ bool EngineCore::ComposeSub(int nIndex, cv::Mat& out) const
 
 bool EngineCore::RenderSub(int nIndex, const PictureProvider& provide) const
 {
+    if (m_eSourceMode == ZR_FE_RENDER_FAST)
+        return RenderSubFast(nIndex, provide);
     if (nIndex < 0 || nIndex >= kMaxSubViews)
         return false;
     const ZRFishEyeMap::Lease tables = m_pNormalMap[static_cast<size_t>(nIndex)]->Take();
@@ -245,13 +260,17 @@ bool EngineCore::RenderSub(int nIndex, const PictureProvider& provide) const
 
 ViewSize EngineCore::MainViewSize() const
 {
+    if (m_eSourceMode == ZR_FE_RENDER_FAST)
+        return MainViewSizeFast();
     MainViewSettings g;
     TakeMainViewSettings(g);
-    return PlanMainView(g, *m_pMatSource);
+    return PlanMainView(g, IsWorkingPicture(*m_pMatSource));
 }
 
 ViewSize EngineCore::SubViewSize(int nIndex) const
 {
+    if (m_eSourceMode == ZR_FE_RENDER_FAST)
+        return SubViewSizeFast(nIndex);
     if (nIndex < 0 || nIndex >= kMaxSubViews)
         return {};
     const ZRFishEyeMap::Lease tables = m_pNormalMap[static_cast<size_t>(nIndex)]->Take();

@@ -125,6 +125,11 @@ ViewSize Engine::GetSubViewSize(int nIndex) const
 {
     return zrbase::AnswerOr(ViewSize{}, [&] { return m_pCore->SubViewSize(nIndex); });
 }
+int Engine::SetRenderMode(ENUM_ZR_FE_RENDER_MODE_E eMode)
+{
+    return zrbase::AnswerOr(-1, [&] { return m_pCore->SetRenderMode(eMode); });
+}
+ENUM_ZR_FE_RENDER_MODE_E Engine::GetRenderMode() const { return m_pCore->m_eRenderMode; }
 
 namespace {
 // The caller's picture, when it has the view's size.

@@ -80,6 +80,9 @@ int EngineCore::LoadFrame(const tag_ZRFRAME& stFrame)
         return -1;
     const int w = stFrame.nWidth;
     SetOrgRadius(static_cast<unsigned int>(w) >> 1, false);  // the lens circle follows the frame width
+    m_eSourceMode = m_eRenderMode.load();
+    if (m_eSourceMode == ZR_FE_RENDER_FAST)
+        return LoadFastFrame(stFrame);
     return FrameDescToMat(&stFrame, *m_pMatSource, w, w);
 }
 
@@ -89,6 +92,9 @@ int EngineCore::LoadPicture(CZRPacketPIC* pPacket)
         return -1;
     const int w = static_cast<int>(pPacket->m_uWidth);
     SetOrgRadius(static_cast<unsigned int>(w) >> 1, false);
+    m_eSourceMode = m_eRenderMode.load();
+    if (m_eSourceMode == ZR_FE_RENDER_FAST)
+        return LoadFastPicture(pPacket);
     return PictureToMat(pPacket, *m_pMatSource, w, w);
 }
 

@@ -18,6 +18,7 @@
 #include "ZRFishEyeEngine.h"
 #include "ZRFishEyeMap.h"
 #include "geometry/PointMap.h"
+#include "kernels/FastInputs.h"
 
 namespace zrfe {
 
@@ -33,6 +34,15 @@ struct MainViewSettings {
     ZRFishEyeMap::Lease tables;
     std::shared_ptr<const kernels::CircleSpans> circle;
 };
+
+// One sub view's outline as the main view draws it, closed.
+struct OutlinePolygon {
+    int index;
+    std::vector<cv::Point> points;
+};
+
+class FastOutlineCache;
+std::shared_ptr<FastOutlineCache> MakeFastOutlineCache();
 
 // Hands a render the 4:2:0 picture to write a view of this size into; false
 // when it has none, and nothing is written.
@@ -70,6 +80,9 @@ public:
     // Frames into the source picture.
     int LoadFrame(const tag_ZRFRAME& stFrame);
     int LoadPicture(CZRPacketPIC* pPacket);
+
+    // The mode that the next frame is loaded and rendered in; -1 for an unknown one.
+    int SetRenderMode(ENUM_ZR_FE_RENDER_MODE_E eMode);
 
     // Composition into working pictures (CV_8UC3, Y U V). False, out untouched,
     // when nothing can be composed. The main view may share memory with the
@@ -111,6 +124,14 @@ public:
     // The floor and ceiling lens circle's rows in the original view; set with the
     // panorama tables, under their lock.
     std::shared_ptr<const kernels::CircleSpans> m_pCircleSpans;
+    // The render mode asked for, and the one the current source was loaded in
+    // (its renders and snapshots use that one).
+    std::atomic<ENUM_ZR_FE_RENDER_MODE_E> m_eRenderMode{ZR_FE_RENDER_EXACT};
+    std::atomic<ENUM_ZR_FE_RENDER_MODE_E> m_eSourceMode{ZR_FE_RENDER_EXACT};
+    // Fast mode's source: the latest frame's own planes.
+    std::unique_ptr<kernels::FastPlanes> m_pFastSource{new kernels::FastPlanes};
+    // Where the outlines fall on the fast main view, kept until they move.
+    std::shared_ptr<FastOutlineCache> m_pFastOutlines{MakeFastOutlineCache()};
 
 private:
     int UpdatePanoramaMap();
@@ -123,6 +144,7 @@ private:
     int UpdateNormalMap(int nIndex);
     void RebuildAllNormalViews();
     void TakeMainViewSettings(MainViewSettings& stSettings) const;
+    std::vector<OutlinePolygon> OutlinePolygons() const;
     void DrawOutlines(cv::Mat& matCircle) const;
     bool PrepareCircle(MainViewSettings& g, cv::Mat& working, cv::Mat& circle, bool bDrawOutlines) const;
     // Installs the table of key into holder: one that another engine holds, or
@@ -131,6 +153,19 @@ private:
                               const std::function<void(cv::Mat&, cv::Mat&)>& build,
                               const std::function<void()>& alsoUnderLock = nullptr);
     TableKey PanoramaKey() const;
+
+    // Fast mode.
+    int LoadFastFrame(const tag_ZRFRAME& stFrame);
+    int LoadFastPicture(CZRPacketPIC* pPacket);
+    void PrepareFastTables() const;
+    bool RenderMainFast(const PictureProvider& provide, bool bDrawOutlines) const;
+    bool RenderSubFast(int nIndex, const PictureProvider& provide) const;
+    // A fast view as a working picture, for the snapshot store (nIndex -1: the main view).
+    bool ComposeFast(int nIndex, cv::Mat& out, bool bDrawOutlines) const;
+    ViewSize MainViewSizeFast() const;
+    ViewSize SubViewSizeFast(int nIndex) const;
+    void MarkOutlines(const MainViewSettings& g, const std::shared_ptr<const kernels::FastTable>& table,
+                      const kernels::RowLayout& layout, const PlanarPicture& out) const;
 };
 
 }  // namespace zrfe

@@ -14,16 +14,32 @@
 #include <memory>
 #include <mutex>
 #include <tuple>
+#include <utility>
+#include <vector>
 
 #include "geometry/PointMap.h"
+#include "kernels/FastInputs.h"
 #include "kernels/KernelInputs.h"
 
 namespace zrfe {
+
+// What a fast table is composed for besides its remap table: the frame's size
+// and the geometry between the frame and the table's picture.
+using FastKey = std::array<int, 6>;
 
 // A remap table as engines share it; leases counts the renders reading it.
 struct SharedRemapTable {
     kernels::RemapTable table;
     mutable std::atomic<int> leases{0};
+
+    // Fast mode's forms of this table, made by the first render that needs each
+    // and kept with the table: a few, for the frame sizes seen lately.
+    std::shared_ptr<const kernels::FastTable> FastForm(
+        const FastKey& key, const std::function<void(kernels::FastTable&)>& build) const;
+
+private:
+    mutable std::mutex m_mtxFast;
+    mutable std::vector<std::pair<FastKey, std::shared_ptr<const kernels::FastTable>>> m_fastForms;
 };
 
 // Which builder made a table.

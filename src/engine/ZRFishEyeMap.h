@@ -31,6 +31,7 @@ public:
         Lease& operator=(Lease&& other) noexcept;
         ~Lease();
         const zrfe::kernels::RemapTable& Table() const { return m_pTable->table; }
+        const zrfe::SharedRemapTable& Shared() const { return *m_pTable; }
 
     private:
         friend class ZRFishEyeMap;

@@ -53,6 +53,26 @@ void Nv12ToWorkingWith(InterleavePairsFn interleave, const tag_ZRFRAME& frame, c
 void PlanesToWorkingWith(InterleaveFn interleave, const cv::Mat& luma, const cv::Mat& u, const cv::Mat& v,
                          cv::Mat& dst);
 
+// Fast mode: writes count samples of one bordered plane (rows pitch bytes apart),
+// each the bilinear sample of its table entry.
+using FastGatherRunFn = void (*)(const unsigned char* plane, size_t pitch, const uint32_t* entries, int count,
+                                 unsigned char* out);
+void FastGatherRunScalar(const unsigned char* plane, size_t pitch, const uint32_t* entries, int count,
+                         unsigned char* out);
+// The same from a plane of U V pairs, into the U and the V row.
+using FastGatherPairsRunFn = void (*)(const unsigned char* plane, size_t pitch, const uint32_t* entries, int count,
+                                      unsigned char* outU, unsigned char* outV);
+void FastGatherPairsRunScalar(const unsigned char* plane, size_t pitch, const uint32_t* entries, int count,
+                              unsigned char* outU, unsigned char* outV);
+// The vector versions; null where this build has none.
+struct FastSimd128Parts {
+    FastGatherRunFn gather;
+    FastGatherPairsRunFn gatherPairs;
+};
+const FastSimd128Parts* FastSimd128();
+void FastRemapTo420With(FastGatherRunFn gather, FastGatherPairsRunFn gatherPairs, const FastPlanes& planes,
+                        const FastTable& table, const RowLayout& layout, const PlanarPicture& out);
+
 // Working memory that a thread keeps from one frame to the next, so that a frame
 // of the same size touches no fresh pages: the matrix of this slot, (re)allocated
 // only when its size or type differ.

@@ -17,6 +17,7 @@
 
 #include <opencv2/core.hpp>
 
+#include "FastInputs.h"
 #include "KernelInputs.h"
 #include "ZRFishEyeEngine.h"
 
@@ -51,6 +52,13 @@ using PlanesToWorkingFn = void (*)(const cv::Mat& luma, const cv::Mat& u, const 
 // half width and half height.
 using WorkingTo420Fn = void (*)(const cv::Mat& src, const PlanarPicture& out);
 
+// Fast mode: out (the layout's size) gathered from the frame's own planes through
+// the view's fast table, one bilinear sample per output sample. Luma row r reads
+// table row tableRow[r] from column columnStart[r]; chroma row j reads the phase
+// of the block at (tableRow[2j], columnStart[2j]); columns wrap at the table's width.
+using FastRemapTo420Fn = void (*)(const FastPlanes& planes, const FastTable& table, const RowLayout& layout,
+                                  const PlanarPicture& out);
+
 struct KernelTable {
     const char* name;
     RemapFn remap;
@@ -60,6 +68,7 @@ struct KernelTable {
     Nv12ToWorkingFn nv12ToWorking;
     PlanesToWorkingFn planesToWorking;
     WorkingTo420Fn workingTo420;
+    FastRemapTo420Fn fastRemapTo420;
 };
 
 // The chain of OpenCV calls that defines every output byte.

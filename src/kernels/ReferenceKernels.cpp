@@ -5,7 +5,7 @@
 
 #include <opencv2/imgproc.hpp>
 
-#include "Kernels.h"
+#include "KernelParts.h"
 #include "base/OpenCvPool.h"
 
 namespace zrfe {
@@ -101,6 +101,13 @@ void RemapTo420Reference(const cv::Mat& src, const RemapTable& table, const RowL
     WorkingTo420Reference(picture, out);
 }
 
+// Fast mode has no OpenCV chain to follow: its reference is the plain scalar gather.
+void FastRemapTo420Reference(const FastPlanes& planes, const FastTable& table, const RowLayout& layout,
+                             const PlanarPicture& out)
+{
+    FastRemapTo420With(FastGatherRunScalar, FastGatherPairsRunScalar, planes, table, layout, out);
+}
+
 }  // namespace
 
 const KernelTable& ReferenceKernels()
@@ -112,7 +119,8 @@ const KernelTable& ReferenceKernels()
                                       MaskCircleReference,
                                       Nv12ToWorkingReference,
                                       PlanesToWorkingReference,
-                                      WorkingTo420Reference};
+                                      WorkingTo420Reference,
+                                      FastRemapTo420Reference};
     return table;
 }
 

@@ -47,6 +47,12 @@ void RemapTo420Scalar(const cv::Mat& src, const RemapTable& table, const RowLayo
     RemapTo420With(GatherRunScalar, RowPairTo420, WorkingTo420Scalar, src, table, layout, out);
 }
 
+void FastRemapTo420Scalar(const FastPlanes& planes, const FastTable& table, const RowLayout& layout,
+                          const PlanarPicture& out)
+{
+    FastRemapTo420With(FastGatherRunScalar, FastGatherPairsRunScalar, planes, table, layout, out);
+}
+
 }  // namespace
 
 const KernelTable& ScalarKernels()
@@ -59,7 +65,8 @@ const KernelTable& ScalarKernels()
                                       MaskCircleScalar,
                                       Nv12ToWorkingScalar,
                                       PlanesToWorkingScalar,
-                                      WorkingTo420Scalar};
+                                      WorkingTo420Scalar,
+                                      FastRemapTo420Scalar};
     return table;
 }
 

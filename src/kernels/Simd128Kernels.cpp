@@ -31,11 +31,17 @@ void RemapTo420Simd(const cv::Mat& src, const RemapTable& table, const RowLayout
     RemapTo420With(Simd128()->gather, Simd128()->rowPair, WorkingTo420Simd, src, table, layout, out);
 }
 
+void FastRemapTo420Simd(const FastPlanes& planes, const FastTable& table, const RowLayout& layout,
+                        const PlanarPicture& out)
+{
+    FastRemapTo420With(FastSimd128()->gather, FastSimd128()->gatherPairs, planes, table, layout, out);
+}
+
 }  // namespace
 
 const KernelTable* Simd128Kernels()
 {
-    if (!Simd128())
+    if (!Simd128() || !FastSimd128())
         return nullptr;
     static const KernelTable table = {"simd128",
                                       RemapSimd,
@@ -44,7 +50,8 @@ const KernelTable* Simd128Kernels()
                                       ScalarKernels().maskCircle,
                                       Nv12ToWorkingSimd,
                                       PlanesToWorkingSimd,
-                                      WorkingTo420Simd};
+                                      WorkingTo420Simd,
+                                      FastRemapTo420Simd};
     return &table;
 }
 

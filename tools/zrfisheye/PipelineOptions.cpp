@@ -41,6 +41,7 @@ const char kPipelineOptionsHelp[] =
     "  --circle auto|CX,CY,R         the lens circle in frame pixels; auto finds it (the default for\n"
     "                                frames that are not square; a square frame is otherwise fed whole)\n"
     "  --no-crop                     feed the frame as it is (a non-square one is stretched to a square)\n"
+    "  --fast                        fast render mode: every view sampled once from the 4:2:0 frame\n"
     "The square around the lens circle is fed to the dewarper, black where it leaves the frame.\n";
 
 bool ParsePipelineOption(const std::vector<std::string>& args, size_t& i, PipelineOptions& o)
@@ -96,6 +97,8 @@ bool ParsePipelineOption(const std::vector<std::string>& args, size_t& i, Pipeli
         o.circle = ParseCircleChoice(OptionValue(args, i));
     } else if (a == "--no-crop") {
         o.circle.mode = CircleChoice::kStretch;
+    } else if (a == "--fast") {
+        o.session.fast = true;
     } else {
         return false;
     }

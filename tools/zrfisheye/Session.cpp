@@ -22,6 +22,7 @@ Session::Session(const SessionSettings& s, int frameSide) : m_views(1 + s.subVie
     m_dewarper.reset(new CZRFishEyeDewarper(s.mount, radius, s.view, frameSide / 2, s.subWidth, s.subHeight,
                                             s.subWorkers));
     m_dewarper->SetShowCallBack(this);
+    m_dewarper->SetRenderMode(s.fast ? ZR_FE_RENDER_FAST : ZR_FE_RENDER_EXACT);
     m_dewarper->SetSubViewNum(static_cast<unsigned int>(s.subViews));
     m_dewarper->SetMainViewHwnd(reinterpret_cast<HWND>(1));
     // Every sub view has a window, so a count raised later renders at once.

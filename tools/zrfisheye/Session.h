@@ -37,6 +37,7 @@ struct SessionSettings {
     int subViews = 0;
     int subWidth = 640, subHeight = 360;
     unsigned int subWorkers = 2;
+    bool fast = false;  // fast render mode
 };
 
 class Session : public IZRCallback {
