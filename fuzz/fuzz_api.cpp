@@ -71,7 +71,7 @@ void Call(CZRFishEyeDewarper& d, FuzzedDataProvider& in)
     tag_ZR_FE_POINT_S p{in.ConsumeIntegral<unsigned short>(), in.ConsumeIntegral<unsigned short>()};
     tag_ZR_FE_POINT_S q{};
     int key = 0;
-    switch (in.ConsumeIntegralInRange<int>(0, 27)) {
+    switch (in.ConsumeIntegralInRange<int>(0, 28)) {
     case 0:
         d.SetInstallMode(mode, static_cast<unsigned int>(zrfuzz::FuzzedSize(in, 200)), in.ConsumeBool());
         break;
@@ -170,6 +170,9 @@ void Call(CZRFishEyeDewarper& d, FuzzedDataProvider& in)
     case 26:
         d.ResetMainView();
         d.SetLineMask(in.ConsumeIntegral<int>());
+        break;
+    case 27:
+        d.SetRenderMode(static_cast<ENUM_ZR_FE_RENDER_MODE_E>(in.ConsumeIntegralInRange<int>(-1, 2)));
         break;
     default: {
         CZRFrame* frm = nullptr;

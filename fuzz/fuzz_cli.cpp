@@ -26,6 +26,11 @@ const size_t kMaxArgs = 14;
 const int kSampleSide = 96;
 const int kSampleFrames = 3;
 
+// Video back ends that reach devices or system services (cameras, a media framework):
+// switched off, so that a number or a device name given as INPUT opens nothing outside the folder.
+const char* const kDeviceBackends[] = {"V4L2",   "GSTREAMER", "FIREWIRE", "DC1394",  "OBSENSOR", "ARAVIS",   "UEYE",
+                                       "XINE",   "GPHOTO2",   "REALSENSE", "OPENNI2", "PVAPI",    "XIMEA",    "INTEL_MFX"};
+
 const char* const kWords[] = {
     "dewarp", "scene", "demo", "view", "--help", "-h", "--mount", "ceiling", "ground", "wall", "floor", "--radius",
     "--view", "circle", "panorama", "double", "--angle", "--start-y", "--subviews", "--subview-size", "--zoom",
@@ -74,6 +79,8 @@ std::string Confined(std::string arg)
 extern "C" int LLVMFuzzerInitialize(int*, char***)
 {
     unsetenv("DISPLAY");  // the viewer answers that it has no display
+    for (const char* backend : kDeviceBackends)
+        setenv((std::string("OPENCV_VIDEOIO_PRIORITY_") + backend).c_str(), "0", 1);
     if (chdir(Folder().c_str()) != 0)
         std::abort();
     return 0;

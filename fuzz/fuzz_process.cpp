@@ -1,7 +1,8 @@
 // Frames from the input, of any size, pitch and plane layout, as NV12 descriptors
 // and as picture packets: into a running dewarper (its gate and conversion, and
 // its workers whenever they are free), and into an engine with the same settings
-// that renders every view at once, so that each input reaches the compositions.
+// that renders every view at once, so that each input reaches the compositions,
+// in either render mode.
 #include <vector>
 
 #include "FuzzFrames.h"
@@ -77,6 +78,9 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
     const ENUM_ZR_FE_VIEW_TYPE_E view = in.PickValueInArray(views);
     d.SetMainViewType(view);
     e.SetMainViewType(view);
+    const ENUM_ZR_FE_RENDER_MODE_E mode = in.ConsumeBool() ? ZR_FE_RENDER_FAST : ZR_FE_RENDER_EXACT;
+    d.SetRenderMode(mode);
+    e.SetRenderMode(mode);
     for (int n = 0; n < kMaxFramesPerInput && in.remaining_bytes() > 0; ++n) {
         if (in.ConsumeBool()) {
             std::unique_ptr<zrfuzz::HostFrame> f = zrfuzz::MakeHostFrame(in);

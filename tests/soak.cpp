@@ -112,14 +112,15 @@ void Feed(Camera& cam, std::atomic<bool>& stop, unsigned int seed)
     }
 }
 
-// Mount, lens, main view and sub-view layout.
+// Mount, lens, main view, sub-view layout and render mode.
 void ChangeLayout(std::vector<Camera*>& cams, std::atomic<bool>& stop, unsigned int seed)
 {
     std::mt19937 rng(seed);
     const unsigned int radii[] = {96, 128, 160, 200, 256};
     while (!stop) {
         CZRFishEyeDewarper& d = cams[rng() % cams.size()]->d;
-        switch (rng() % 8) {
+        switch (rng() % 9) {
+        case 7: d.SetRenderMode(rng() % 2 ? ZR_FE_RENDER_FAST : ZR_FE_RENDER_EXACT); break;
         case 0: d.SetInstallMode(static_cast<ENUM_ZR_FE_INSTALL_MODE_E>(rng() % 3), radii[rng() % 5]); break;
         case 1: d.SetMainViewType(static_cast<ENUM_ZR_FE_VIEW_TYPE_E>(rng() % 3)); break;
         case 2: d.SetGroundAngle(rng() % 400); break;
