@@ -10,6 +10,7 @@
 #include <algorithm>
 #include <array>
 #include <cmath>
+#include <cstdarg>
 #include <cstring>
 #include <memory>
 #include <mutex>
@@ -163,6 +164,7 @@ struct DewarpState {
     ENUM_ZR_FE_INSTALL_MODE_E acceptedMount = ZR_FE_INSTALL_CEILING;
     guint acceptedRadius = 0;
     CZRPacketPIC* planar = nullptr;  // I420 frames are copied into it
+    std::vector<std::string> warnings;
 
     ~DewarpState() { DropPlanar(); }
     void DropPlanar()
@@ -273,7 +275,28 @@ unsigned int EffectiveRadius(const ElementSettings& s, const GstVideoInfo& in)
     return s.radius ? s.radius : static_cast<unsigned int>(GST_VIDEO_INFO_WIDTH(&in)) / 2;
 }
 
-void ApplySub(GstElement* element, DewarpState& st, int index)
+std::string Format(const char* format, ...) G_GNUC_PRINTF(1, 2);
+std::string Format(const char* format, ...)
+{
+    va_list args;
+    va_start(args, format);
+    gchar* text = g_strdup_vprintf(format, args);
+    va_end(args);
+    std::string result(text);
+    g_free(text);
+    return result;
+}
+
+// Settings refused while the lock was held reach the bus only after it is let go:
+// a bus handler may well read a property.
+void PostWarnings(GstElement* element, DewarpState& st)
+{
+    for (const std::string& text : st.warnings)
+        GST_ELEMENT_WARNING(element, LIBRARY, SETTINGS, (nullptr), ("%s", text.c_str()));
+    st.warnings.clear();
+}
+
+void ApplySub(DewarpState& st, int index)
 {
     zrfe::Engine& engine = *st.engine;
     SubSettings& sub = st.subs[static_cast<size_t>(index)];
@@ -296,26 +319,24 @@ void ApplySub(GstElement* element, DewarpState& st, int index)
     if ((sub.dirty & kDirtyAim) && sub.aimX >= 0 && sub.aimY >= 0) {
         const tag_ZR_FE_POINT_S point{static_cast<unsigned short>(sub.aimX), static_cast<unsigned short>(sub.aimY)};
         if (engine.MoveNormalView(point, index) != 0)
-            GST_ELEMENT_WARNING(element, LIBRARY, SETTINGS, (nullptr),
-                                ("sub view %d: the point %d,%d of the main view is outside the lens circle", index,
-                                 sub.aimX, sub.aimY));
+            st.warnings.push_back(Format("sub view %d: the point %d,%d of the main view is outside the lens circle",
+                                         index, sub.aimX, sub.aimY));
     }
     sub.dirty = 0;
     engine.GetNormalParam(sub.engineView, static_cast<unsigned int>(index));
     sub.haveEngineView = true;
 }
 
-void ApplySettings(GstElement* element, DewarpState& st)
+void ApplySettings(DewarpState& st)
 {
     zrfe::Engine& engine = *st.engine;
     ElementSettings& s = st.settings;
     if (s.dirty & kDirtyGeometry) {
         const unsigned int radius = EffectiveRadius(s, st.inInfo);
         if (engine.SetInstallMode(s.mount, radius) != 0) {
-            GST_ELEMENT_WARNING(element, LIBRARY, SETTINGS, (nullptr),
-                                ("radius %u is too large for a %s camera; keeping the %s camera of radius %u", radius,
-                                 kMountValues[s.mount].value_nick, kMountValues[st.acceptedMount].value_nick,
-                                 engine.GetRadius()));
+            st.warnings.push_back(Format("radius %u is too large for a %s camera; keeping the %s camera of radius %u",
+                                         radius, kMountValues[s.mount].value_nick,
+                                         kMountValues[st.acceptedMount].value_nick, engine.GetRadius()));
             s.mount = st.acceptedMount;
             s.radius = st.acceptedRadius;
         } else {
@@ -349,7 +370,7 @@ void ApplySettings(GstElement* element, DewarpState& st)
     s.dirty = 0;
     for (int i = 0; i < count; ++i)
         if (st.subs[static_cast<size_t>(i)].dirty || !st.subs[static_cast<size_t>(i)].haveEngineView)
-            ApplySub(element, st, i);
+            ApplySub(st, i);
 }
 
 // ---- Negotiation and output ----
@@ -534,9 +555,10 @@ GstFlowReturn Chain(GstPad*, GstObject* parent, GstBuffer* in)
     std::vector<std::shared_ptr<Output>> outputs;
     {
         std::lock_guard<std::mutex> lock(st.settingsLock);
-        ApplySettings(element, st);
+        ApplySettings(st);
         outputs = st.Outputs();
     }
+    PostWarnings(element, st);
 
     GstVideoFrame frame;
     if (!gst_video_frame_map(&frame, &st.inInfo, in, GST_MAP_READ)) {
@@ -621,9 +643,10 @@ bool SetInputCaps(GstElement* element, DewarpState& st, GstCaps* caps)
     } else if (newWidth && st.settings.radius == 0) {
         st.settings.dirty |= kDirtyGeometry;
     }
-    ApplySettings(element, st);
+    ApplySettings(st);
     std::vector<std::shared_ptr<Output>> outputs = st.Outputs();
     lock.unlock();
+    PostWarnings(element, st);
 
     // The view sizes need a source picture of the new size: a blank one stands in
     // until the first frame, so that every output has its caps before the segment.

@@ -470,6 +470,64 @@ TEST(GstElement, ChangesMidStreamShowInTheNextFrame)
     }
 }
 
+// A sub pad requested while playing gets the stream's start, its own caps and the
+// segment before its first picture, and sets the number of sub views; releasing
+// one leaves the others running.
+TEST(GstElement, PadsRequestedAndReleasedWhilePlaying)
+{
+    Pipeline p("mount=ground outlines=true", {0});
+    ASSERT_TRUE(p.Play());
+    std::unique_ptr<zrfe::Engine> ref(NewEngine(ZR_FE_INSTALL_GROUND, ZR_FE_VIEW_PANORAMA, kSide));
+    ref->SetSubViewNum(1);
+    ref->SetLineMask(0x1);
+    const Frame f0(kSide, kSide, 0);
+    p.Push(f0, false, 0);
+    f0.LoadInto(*ref, false);
+    ExpectSame(p.PullPicture(-1), Render(*ref, -1), "one sub view");
+    gst_sample_unref(p.Pull(0));
+
+    GstPad* added = gst_element_request_pad_simple(p.dewarp, "sub_3");
+    ASSERT_NE(added, nullptr);
+    GstElement* queue = gst_element_factory_make("queue", nullptr);
+    GstElement* sink = gst_element_factory_make("appsink", "s3");
+    g_object_set(sink, "sync", FALSE, nullptr);
+    gst_bin_add_many(GST_BIN(p.pipeline), queue, sink, nullptr);
+    ASSERT_TRUE(gst_element_link(queue, sink));
+    GstPad* queueSink = gst_element_get_static_pad(queue, "sink");
+    ASSERT_EQ(gst_pad_link(added, queueSink), GST_PAD_LINK_OK);
+    gst_object_unref(queueSink);
+    gst_element_sync_state_with_parent(queue);
+    gst_element_sync_state_with_parent(sink);
+    ref->SetSubViewNum(4);
+    ref->SetLineMask(0x9);
+
+    const Frame f1(kSide, kSide, 1);
+    p.Push(f1, false, kFrameDuration);
+    f1.LoadInto(*ref, false);
+    ExpectSame(p.PullPicture(-1), Render(*ref, -1), "sub views 0 and 3");
+    ExpectSame(p.PullPicture(0), Render(*ref, 0), "sub view 0 beside 3");
+    ExpectSame(p.PullPicture(3), Render(*ref, 3), "sub view 3, requested while playing");
+    for (GstEventType type : {GST_EVENT_STREAM_START, GST_EVENT_CAPS, GST_EVENT_SEGMENT}) {
+        GstEvent* event = gst_pad_get_sticky_event(added, type, 0);
+        EXPECT_NE(event, nullptr) << GST_EVENT_TYPE_NAME(event);
+        if (event)
+            gst_event_unref(event);
+    }
+
+    GstPad* first = p.Pad("sub_0");
+    gst_element_release_request_pad(p.dewarp, first);
+    gst_object_unref(first);
+    ref->SetLineMask(0x8);
+    const Frame f2(kSide, kSide, 2);
+    p.Push(f2, false, 2 * kFrameDuration);
+    f2.LoadInto(*ref, false);
+    ExpectSame(p.PullPicture(-1), Render(*ref, -1), "sub view 0 released");
+    ExpectSame(p.PullPicture(3), Render(*ref, 3), "sub view 3 after 0 was released");
+    gst_element_release_request_pad(p.dewarp, added);
+    gst_object_unref(added);
+    EXPECT_TRUE(BusMessages(p.pipeline, GST_MESSAGE_ERROR).empty());
+}
+
 // A click on the main view aims the selected sub view (key 2 selects sub view 1),
 // a scroll zooms it, and the pad properties read back the result.
 TEST(GstElement, NavigationAimsAndZoomsTheSelectedSubView)
@@ -560,6 +618,26 @@ TEST(GstElement, BadInputIsRefusedWithAMessage)
         p.PushRaw(caps, std::vector<guint8>(size_t(kSide) * kSide), 0);  // luma only
         const std::string text = FirstError(p);
         EXPECT_NE(text.find("shorter"), std::string::npos) << text;
+    }
+    {
+        // A floor camera's radius above 2608 would make a panorama past the picture limit.
+        Pipeline p("mount=ground", {});
+        ASSERT_TRUE(p.Play());
+        std::unique_ptr<zrfe::Engine> ref(NewEngine(ZR_FE_INSTALL_GROUND, ZR_FE_VIEW_PANORAMA, kSide));
+        const Frame f0(kSide, kSide, 0);
+        p.Push(f0, false, 0);
+        gst_sample_unref(p.Pull(-1));
+        g_object_set(p.dewarp, "radius", 4000u, nullptr);
+        const Frame f1(kSide, kSide, 1);
+        p.Push(f1, false, kFrameDuration);
+        f1.LoadInto(*ref, false);
+        ExpectSame(p.PullPicture(-1), Render(*ref, -1), "radius refused");
+        const std::vector<std::string> warnings = BusMessages(p.pipeline, GST_MESSAGE_WARNING);
+        ASSERT_EQ(warnings.size(), 1u);
+        EXPECT_NE(warnings[0].find("radius 4000"), std::string::npos) << warnings[0];
+        guint radius = 1;
+        g_object_get(p.dewarp, "radius", &radius, nullptr);
+        EXPECT_EQ(radius, 0u);
     }
     {
         Pipeline p("sub-width=320", {0});
