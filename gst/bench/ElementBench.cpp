@@ -3,9 +3,9 @@
 // panorama (radius 1024) and four 1280 x 720 sub views, N frames (default 300).
 // The library path is the engine's LoadFrame and renders into memory of its own;
 // the element path is appsrc ! zrfisheyedewarp ! fakesink with each sub pad to a
-// fakesink of its own, on one streaming thread. Each path runs twice, interleaved,
-// and the faster run of each counts (the machine may be shared).
-// Usage: zrfisheye_gst_bench [FRAMES]
+// fakesink of its own, on one streaming thread. Each path runs RUNS times (default
+// 2), interleaved, and the best run of each counts (the machine may be shared).
+// Usage: zrfisheye_gst_bench [FRAMES [RUNS]]
 #include <gst/app/gstappsrc.h>
 #include <gst/gst.h>
 #include <sys/resource.h>
@@ -29,7 +29,8 @@ constexpr int kSubWidth = 1280;
 constexpr int kSubHeight = 720;
 constexpr unsigned kTilt = 30;
 constexpr unsigned kAzimuthStep = 45;
-constexpr int kRuns = 2;
+constexpr int kDefaultFrames = 300;
+constexpr int kDefaultRuns = 2;
 
 using Clock = std::chrono::steady_clock;
 
@@ -182,14 +183,15 @@ int main(int argc, char** argv)
 {
     gst_init(&argc, &argv);
     zrfe_dewarp_register(nullptr);
-    const int frames = argc > 1 ? std::atoi(argv[1]) : 300;
-    if (frames < 1) {
-        std::fprintf(stderr, "usage: zrfisheye_gst_bench [FRAMES]\n");
+    const int frames = argc > 1 ? std::atoi(argv[1]) : kDefaultFrames;
+    const int runs = argc > 2 ? std::atoi(argv[2]) : kDefaultRuns;
+    if (frames < 1 || runs < 1) {
+        std::fprintf(stderr, "usage: zrfisheye_gst_bench [FRAMES [RUNS]]\n");
         return 2;
     }
     std::vector<guint8> nv12 = MakeNv12();
     Rate library{0, 1e30}, element{0, 1e30};
-    for (int run = 0; run < kRuns; ++run) {
+    for (int run = 0; run < runs; ++run) {
         const Rate l = LibraryRate(nv12, frames), e = ElementRate(nv12, frames);
         library = {std::max(library.fps, l.fps), std::min(library.cpuMs, l.cpuMs)};
         element = {std::max(element.fps, e.fps), std::min(element.cpuMs, e.cpuMs)};

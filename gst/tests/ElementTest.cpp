@@ -528,6 +528,38 @@ TEST(GstElement, PadsRequestedAndReleasedWhilePlaying)
     EXPECT_TRUE(BusMessages(p.pipeline, GST_MESSAGE_ERROR).empty());
 }
 
+// Two elements on two streaming threads, each with its own engine: a ceiling and
+// a wall camera fed the same frames through a tee.
+TEST(GstElement, TwoElementsInOnePipeline)
+{
+    Pipeline p("mount=ceiling", {}, "appsrc name=in format=time ! tee name=t t. ! queue");
+    GError* error = nullptr;
+    GstElement* wall = gst_parse_bin_from_description(
+        "queue ! zrfisheyedewarp mount=wall view=panorama ! queue ! appsink name=wallmain sync=false", TRUE, &error);
+    ASSERT_EQ(error, nullptr);
+    gst_bin_add(GST_BIN(p.pipeline), wall);
+    GstElement* tee = gst_bin_get_by_name(GST_BIN(p.pipeline), "t");
+    ASSERT_TRUE(gst_element_link(tee, wall));
+    gst_object_unref(tee);
+    ASSERT_TRUE(p.Play());
+    std::unique_ptr<zrfe::Engine> ceiling(NewEngine(ZR_FE_INSTALL_CEILING, ZR_FE_VIEW_PANORAMA, kSide));
+    std::unique_ptr<zrfe::Engine> wallRef(NewEngine(ZR_FE_INSTALL_WALL, ZR_FE_VIEW_PANORAMA, kSide));
+    GstElement* wallSink = gst_bin_get_by_name(GST_BIN(wall), "wallmain");
+    for (int n = 0; n < 3; ++n) {
+        const Frame f(kSide, kSide, n);
+        p.Push(f, n == 1, n * kFrameDuration);
+        f.LoadInto(*ceiling, n == 1);
+        f.LoadInto(*wallRef, n == 1);
+        ExpectSame(p.PullPicture(-1), Render(*ceiling, -1), "ceiling, frame " + std::to_string(n));
+        GstSample* sample = gst_app_sink_try_pull_sample(GST_APP_SINK(wallSink), kPullTimeout);
+        ASSERT_NE(sample, nullptr);
+        ExpectSame(Unpack(sample), Render(*wallRef, -1), "wall, frame " + std::to_string(n));
+        gst_sample_unref(sample);
+    }
+    gst_object_unref(wallSink);
+    EXPECT_TRUE(BusMessages(p.pipeline, GST_MESSAGE_ERROR).empty());
+}
+
 // A click on the main view aims the selected sub view (key 2 selects sub view 1),
 // a scroll zooms it, and the pad properties read back the result.
 TEST(GstElement, NavigationAimsAndZoomsTheSelectedSubView)
