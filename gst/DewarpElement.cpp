@@ -45,8 +45,8 @@ enum ElementDirty : guint {
     kDirtyGroundAngle = 1u << 2,
     kDirtyWallRow = 1u << 3,
     kDirtySubSize = 1u << 4,
-    kDirtySubViews = 1u << 5,  // pads requested or released, or outlines switched
 };
+// The sub-view count and the outlines follow the requested pads at every frame.
 
 // Sub-view settings that changed since the engine last saw them.
 enum SubDirty : guint {
@@ -639,7 +639,7 @@ bool SetInputCaps(GstElement* element, DewarpState& st, GstCaps* caps)
             sub.dirty = sub.userSet;
         }
         // The constructor took the geometry, the view and the sub-view size.
-        st.settings.dirty = kDirtyGroundAngle | kDirtyWallRow | kDirtySubViews;
+        st.settings.dirty = kDirtyGroundAngle | kDirtyWallRow;
     } else if (newWidth && st.settings.radius == 0) {
         st.settings.dirty |= kDirtyGeometry;
     }
@@ -787,7 +787,10 @@ GstPad* RequestNewPad(GstElement* element, GstPadTemplate* templ, const gchar* n
 {
     DewarpState& st = State(element);
     int index = -1;
+    GstPad* pad = nullptr;
     {
+        // One lock from the choice of index to the output's entry, so that two
+        // requests at once never take the same sub view.
         std::lock_guard<std::mutex> lock(st.settingsLock);
         if (name) {
             guint64 parsed = 0;
@@ -808,18 +811,14 @@ GstPad* RequestNewPad(GstElement* element, GstPadTemplate* templ, const gchar* n
                 return nullptr;
             }
         }
-    }
-    gchar* padName = g_strdup_printf("sub_%d", index);
-    GstPad* pad = GST_PAD(g_object_new(zrfe_sub_pad_get_type(), "name", padName, "direction", GST_PAD_SRC,
-                                       "template", templ, nullptr));
-    g_free(padName);
-    ZRFE_SUB_PAD(pad)->index = index;
-    gst_pad_set_event_function(pad, SubSrcEvent);
-    gst_pad_use_fixed_caps(pad);
-    {
-        std::lock_guard<std::mutex> lock(st.settingsLock);
+        gchar* padName = g_strdup_printf("sub_%d", index);
+        pad = GST_PAD(g_object_new(zrfe_sub_pad_get_type(), "name", padName, "direction", GST_PAD_SRC, "template",
+                                   templ, nullptr));
+        g_free(padName);
+        ZRFE_SUB_PAD(pad)->index = index;
+        gst_pad_set_event_function(pad, SubSrcEvent);
+        gst_pad_use_fixed_caps(pad);
         st.outputs[static_cast<size_t>(index)] = std::make_shared<Output>(pad, index);
-        st.settings.dirty |= kDirtySubViews;
     }
     gst_element_add_pad(element, pad);
     gst_child_proxy_child_added(GST_CHILD_PROXY(element), G_OBJECT(pad), GST_OBJECT_NAME(pad));
@@ -836,7 +835,6 @@ void ReleasePad(GstElement* element, GstPad* pad)
         if (out)
             out->released = true;
         out.reset();
-        st.settings.dirty |= kDirtySubViews;
     }
     gst_child_proxy_child_removed(GST_CHILD_PROXY(element), G_OBJECT(pad), GST_OBJECT_NAME(pad));
     gst_pad_set_active(pad, FALSE);
@@ -913,7 +911,6 @@ void SetProperty(GObject* object, guint id, const GValue* value, GParamSpec* psp
     }
     case PROP_OUTLINES:
         s.outlines = g_value_get_boolean(value);
-        s.dirty |= kDirtySubViews;
         break;
     default:
         G_OBJECT_WARN_INVALID_PROPERTY_ID(object, id, pspec);
