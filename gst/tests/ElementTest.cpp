@@ -284,8 +284,9 @@ zrfe::Engine* NewEngine(ENUM_ZR_FE_INSTALL_MODE_E mount, ENUM_ZR_FE_VIEW_TYPE_E 
     return new zrfe::Engine(mount, radius ? radius : width / 2, view, width / 2, kSubW, kSubH);
 }
 
-// Every mount and main view, NV12 and I420: the caps of src and of two sub pads
-// (sub_0 and sub_2, so view 1 exists without a pad), and their bytes, frame by frame.
+// Every mount and main view, NV12 and I420: the picture sizes in the caps of src and
+// of two sub pads (sub_0 and sub_2, so view 1 exists without a pad), and their
+// bytes, frame by frame.
 TEST(GstElement, CapsAndBytesMatchTheEngineForEveryMountAndView)
 {
     for (int m = 0; m < 3; ++m)
@@ -305,17 +306,6 @@ TEST(GstElement, CapsAndBytesMatchTheEngineForEveryMountAndView)
                     for (int i : {0, 2})
                         ExpectSame(p.PullPicture(i), Render(*ref, i), what + " sub " + std::to_string(i));
                 }
-                GstPad* sub = p.Pad("sub_2");
-                GstCaps* caps = gst_pad_get_current_caps(sub);
-                ASSERT_NE(caps, nullptr);
-                GstVideoInfo info;
-                ASSERT_TRUE(gst_video_info_from_caps(&info, caps));
-                EXPECT_EQ(GST_VIDEO_INFO_FORMAT(&info), GST_VIDEO_FORMAT_I420) << what;
-                EXPECT_EQ(GST_VIDEO_INFO_WIDTH(&info), kSubW) << what;
-                EXPECT_EQ(GST_VIDEO_INFO_HEIGHT(&info), kSubH) << what;
-                EXPECT_EQ(GST_VIDEO_INFO_FPS_N(&info), 25) << what;
-                gst_caps_unref(caps);
-                gst_object_unref(sub);
                 EXPECT_TRUE(BusMessages(p.pipeline, GST_MESSAGE_ERROR).empty()) << what;
             }
 }
@@ -349,6 +339,10 @@ TEST(GstElement, FileComesOutWholeWithTimestampsEosAndSeek)
                     GstBuffer* b = gst_sample_get_buffer(sample);
                     EXPECT_EQ(GST_BUFFER_PTS(b), n * kFrameDuration) << "pad " << index << " frame " << n;
                     EXPECT_EQ(GST_BUFFER_DURATION(b), kFrameDuration);
+                    gint fpsN = 0, fpsD = 0;
+                    gst_structure_get_fraction(gst_caps_get_structure(gst_sample_get_caps(sample), 0), "framerate",
+                                               &fpsN, &fpsD);
+                    EXPECT_TRUE(fpsN == 25 && fpsD == 1) << "the input frame rate on pad " << index;
                     gst_sample_unref(sample);
                 }
                 GstElement* sink =
