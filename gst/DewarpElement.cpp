@@ -353,8 +353,12 @@ void ApplySettings(DewarpState& st)
         engine.SetMainViewType(s.view);
     if (s.dirty & kDirtyGroundAngle && IsGroundFamily(engine.GetInstallMode()))
         engine.SetGroundAngle(s.groundAngle);
-    if (s.dirty & kDirtyWallRow && s.wallStartY != kCentredWallRow && !IsGroundFamily(engine.GetInstallMode()))
-        engine.SetWallStarty(static_cast<unsigned int>(s.wallStartY));
+    if (s.dirty & kDirtyWallRow && !IsGroundFamily(engine.GetInstallMode())) {
+        if (s.wallStartY == kCentredWallRow)
+            engine.ResetMainView();
+        else
+            engine.SetWallStarty(static_cast<unsigned int>(s.wallStartY));
+    }
     if (s.dirty & kDirtySubSize)
         engine.SetNormalSize(s.subWidth, s.subHeight);
     const int mask = st.RequestedMask();
