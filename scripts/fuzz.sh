@@ -12,7 +12,7 @@ targets=("$@")
 
 CC=clang CXX=clang++ bash "$root/scripts/build.sh" build-fuzz -DCMAKE_BUILD_TYPE=RelWithDebInfo \
   -DZRFISHEYE_FUZZ=ON -DZRFISHEYE_SANITIZE=address,undefined -DZRFISHEYE_BUILD_TESTS=OFF \
-  -DZRFISHEYE_BUILD_BENCH=OFF -DZRFISHEYE_BUILD_PYTHON=OFF
+  -DZRFISHEYE_BUILD_BENCH=OFF -DZRFISHEYE_BUILD_PYTHON=OFF -DZRFISHEYE_BUILD_GSTREAMER=OFF
 findings="$root/build-fuzz/findings"
 mkdir -p "$findings"
 for t in "${targets[@]}"; do
