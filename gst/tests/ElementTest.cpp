@@ -799,6 +799,26 @@ TEST(GstElement, CircleFeedsTheSquareAroundTheLens)
         EXPECT_TRUE(BusMessages(p.pipeline, GST_MESSAGE_WARNING).empty()) << format << ": the circle was not found";
         EXPECT_TRUE(BusMessages(p.pipeline, GST_MESSAGE_ERROR).empty()) << format;
     }
+    {
+        // No circle in a flat frame: the centred square, with a warning.
+        constexpr guint8 kGrey = 90;
+        const int side = std::min(kPlacedW, kPlacedH);
+        Frame flat(kPlacedW, kPlacedH, 0), flatSquare(side, side, 0);
+        for (Frame* f : {&flat, &flatSquare}) {
+            std::fill(f->y.begin(), f->y.end(), kGrey);
+            std::fill(f->u.begin(), f->u.end(), kBlackChroma);
+            std::fill(f->v.begin(), f->v.end(), kBlackChroma);
+        }
+        Pipeline p("mount=ceiling circle=auto", {});
+        ASSERT_TRUE(p.Play());
+        p.Push(flat, false, 0);
+        std::unique_ptr<zrfe::Engine> ref(NewEngine(ZR_FE_INSTALL_CEILING, ZR_FE_VIEW_PANORAMA, side));
+        flatSquare.LoadInto(*ref, false);
+        ExpectSame(p.PullPicture(-1), Render(*ref, -1), "auto without a circle");
+        const std::vector<std::string> warnings = BusMessages(p.pipeline, GST_MESSAGE_WARNING);
+        ASSERT_EQ(warnings.size(), 1u);
+        EXPECT_NE(warnings[0].find("no lens circle"), std::string::npos) << warnings[0];
+    }
 }
 
 }  // namespace
