@@ -413,20 +413,19 @@ cv::Mat FrameToBgr(const GstVideoFrame& frame)
     const bool nv12 = GST_VIDEO_FRAME_FORMAT(&frame) == GST_VIDEO_FORMAT_NV12;
     // Y rows, then the chroma rows: NV12's U V pairs, or I420's U rows and then its V rows.
     cv::Mat yuv(height * 3 / 2, width, CV_8UC1);
-    const auto copyRows = [&](int comp, int rows, int bytes, int firstRow) {
+    guint8* dst = yuv.ptr<guint8>(0);
+    const auto copyRows = [&](int comp, int rows, int bytes) {
         const guint8* src = static_cast<const guint8*>(GST_VIDEO_FRAME_COMP_DATA(&frame, comp));
         const int stride = GST_VIDEO_FRAME_COMP_STRIDE(&frame, comp);
-        guint8* dst = yuv.ptr<guint8>(firstRow);
-        for (int r = 0; r < rows; ++r)
-            std::memcpy(dst + static_cast<size_t>(r) * bytes, src + static_cast<size_t>(r) * stride,
-                        static_cast<size_t>(bytes));
+        for (int r = 0; r < rows; ++r, dst += bytes)
+            std::memcpy(dst, src + static_cast<size_t>(r) * stride, static_cast<size_t>(bytes));
     };
-    copyRows(GST_VIDEO_COMP_Y, height, width, 0);
+    copyRows(GST_VIDEO_COMP_Y, height, width);
     if (nv12) {
-        copyRows(GST_VIDEO_COMP_U, height / 2, width, height);
+        copyRows(GST_VIDEO_COMP_U, height / 2, width);
     } else {
-        copyRows(GST_VIDEO_COMP_U, height / 2, width / 2, height);
-        copyRows(GST_VIDEO_COMP_V, height / 2, width / 2, height + height / 4);
+        copyRows(GST_VIDEO_COMP_U, height / 2, width / 2);
+        copyRows(GST_VIDEO_COMP_V, height / 2, width / 2);
     }
     cv::Mat bgr;
     cv::cvtColor(yuv, bgr, nv12 ? cv::COLOR_YUV2BGR_NV12 : cv::COLOR_YUV2BGR_I420);
