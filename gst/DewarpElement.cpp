@@ -17,6 +17,9 @@
 #include <string>
 #include <vector>
 
+#include <opencv2/imgproc.hpp>
+
+#include "LensCircle.h"
 #include "ZRBase.h"
 #include "ZRFishEyeEngine.h"
 
@@ -69,6 +72,7 @@ enum ElementProp {
     PROP_SUB_WIDTH,
     PROP_SUB_HEIGHT,
     PROP_OUTLINES,
+    PROP_CIRCLE,
 };
 
 enum SubPadProp {
@@ -115,6 +119,10 @@ struct ElementSettings {
     guint subWidth = kDefaultSubWidth;
     guint subHeight = kDefaultSubHeight;
     gboolean outlines = FALSE;
+    // The lens circle: "" (the frame as it is), "auto" or "CX,CY,R"; kDefault stands for "".
+    std::string circleText;
+    zrtool::CircleChoice circle;
+    bool circleDirty = false;  // kept apart from `dirty`: it is taken before the frame is read
     guint dirty = 0;
     int selected = 0;  // the sub view that navigation aims and zooms
 };
@@ -165,6 +173,12 @@ struct DewarpState {
     guint acceptedRadius = 0;
     CZRPacketPIC* planar = nullptr;  // I420 frames are copied into it
     std::vector<std::string> warnings;
+    // The square cut around the lens circle, when one is in use, and the picture it makes.
+    bool cropping = false;
+    bool findPending = false;  // "auto": the next frame is searched
+    zrtool::SquareCrop crop;
+    std::vector<guint8> cropped;  // NV12
+    int fedWidth = 0;             // width of the pictures the engine is given
 
     ~DewarpState() { DropPlanar(); }
     void DropPlanar()
@@ -270,9 +284,9 @@ bool IsGroundFamily(ENUM_ZR_FE_INSTALL_MODE_E mount)
 
 // ---- Applying settings to the engine (streaming thread, settings lock held) ----
 
-unsigned int EffectiveRadius(const ElementSettings& s, const GstVideoInfo& in)
+unsigned int EffectiveRadius(const ElementSettings& s, int fedWidth)
 {
-    return s.radius ? s.radius : static_cast<unsigned int>(GST_VIDEO_INFO_WIDTH(&in)) / 2;
+    return s.radius ? s.radius : static_cast<unsigned int>(fedWidth) / 2;
 }
 
 std::string Format(const char* format, ...) G_GNUC_PRINTF(1, 2);
@@ -332,7 +346,7 @@ void ApplySettings(DewarpState& st)
     zrfe::Engine& engine = *st.engine;
     ElementSettings& s = st.settings;
     if (s.dirty & kDirtyGeometry) {
-        const unsigned int radius = EffectiveRadius(s, st.inInfo);
+        const unsigned int radius = EffectiveRadius(s, st.fedWidth);
         if (engine.SetInstallMode(s.mount, radius) != 0) {
             st.warnings.push_back(Format("radius %u is too large for a %s camera; keeping the %s camera of radius %u",
                                          radius, kMountValues[s.mount].value_nick,
@@ -375,6 +389,73 @@ void ApplySettings(DewarpState& st)
     for (int i = 0; i < count; ++i)
         if (st.subs[static_cast<size_t>(i)].dirty || !st.subs[static_cast<size_t>(i)].haveEngineView)
             ApplySub(st, i);
+}
+
+// ---- The lens circle ----
+
+// Takes a newly set circle into the streaming state (settings lock held).
+void TakeCircle(DewarpState& st)
+{
+    ElementSettings& s = st.settings;
+    if (!s.circleDirty)
+        return;
+    s.circleDirty = false;
+    st.findPending = s.circle.mode == zrtool::CircleChoice::kAuto;
+    st.cropping = s.circle.mode == zrtool::CircleChoice::kGiven;
+    if (st.cropping)
+        st.crop = zrtool::CropFor(s.circle.circle);
+}
+
+// The frame's even part as BGR, for the circle finder only.
+cv::Mat FrameToBgr(const GstVideoFrame& frame)
+{
+    const int width = GST_VIDEO_FRAME_WIDTH(&frame) / 2 * 2, height = GST_VIDEO_FRAME_HEIGHT(&frame) / 2 * 2;
+    const bool nv12 = GST_VIDEO_FRAME_FORMAT(&frame) == GST_VIDEO_FORMAT_NV12;
+    // Y rows, then the chroma rows: NV12's U V pairs, or I420's U rows and then its V rows.
+    cv::Mat yuv(height * 3 / 2, width, CV_8UC1);
+    guint8* dst = yuv.ptr<guint8>(0);
+    const auto copyRows = [&](int comp, int rows, int bytes) {
+        const guint8* src = static_cast<const guint8*>(GST_VIDEO_FRAME_COMP_DATA(&frame, comp));
+        const int stride = GST_VIDEO_FRAME_COMP_STRIDE(&frame, comp);
+        for (int r = 0; r < rows; ++r, dst += bytes)
+            std::memcpy(dst, src + static_cast<size_t>(r) * stride, static_cast<size_t>(bytes));
+    };
+    copyRows(GST_VIDEO_COMP_Y, height, width);
+    if (nv12) {
+        copyRows(GST_VIDEO_COMP_U, height / 2, width);
+    } else {
+        copyRows(GST_VIDEO_COMP_U, height / 2, width / 2);
+        copyRows(GST_VIDEO_COMP_V, height / 2, width / 2);
+    }
+    cv::Mat bgr;
+    cv::cvtColor(yuv, bgr, nv12 ? cv::COLOR_YUV2BGR_NV12 : cv::COLOR_YUV2BGR_I420);
+    return bgr;
+}
+
+// "auto": finds the circle in this frame; without one, the centred square is fed.
+void FindCircle(GstElement* element, DewarpState& st, const GstVideoFrame& frame)
+{
+    st.findPending = false;
+    const int width = GST_VIDEO_FRAME_WIDTH(&frame), height = GST_VIDEO_FRAME_HEIGHT(&frame);
+    zrtool::CircleFinding found;
+    try {
+        found = zrtool::FindLensCircle({FrameToBgr(frame)});
+    } catch (const cv::Exception& e) {
+        GST_WARNING_OBJECT(element, "the lens circle finder failed: %s", e.what());
+    }
+    st.cropping = true;
+    const int side = found.found ? zrtool::CropFor(found.circle).side : 0;
+    if (found.found && ZRFitsPictureLimit(side, side)) {
+        st.crop = zrtool::CropFor(found.circle);
+        GST_INFO_OBJECT(element, "lens circle found (confidence %.2f): %s", found.confidence,
+                        zrtool::CircleText(found.circle).c_str());
+        return;
+    }
+    st.crop.side = std::min(width, height) / 2 * 2;
+    st.crop.x = (width - st.crop.side) / 4 * 2;
+    st.crop.y = (height - st.crop.side) / 4 * 2;
+    st.warnings.push_back(Format("no lens circle found in the %d x %d frame; feeding its centred %d x %d square", width,
+                                 height, st.crop.side, st.crop.side));
 }
 
 // ---- Negotiation and output ----
@@ -498,9 +579,56 @@ GstFlowReturn Combine(const std::vector<GstFlowReturn>& results)
     return allNotLinked ? GST_FLOW_NOT_LINKED : GST_FLOW_OK;
 }
 
+bool ReplacePlanar(DewarpState& st, int width, int height)
+{
+    if (st.planar && st.planar->m_uWidth == static_cast<unsigned int>(width) &&
+        st.planar->m_uHeight == static_cast<unsigned int>(height))
+        return true;
+    st.DropPlanar();
+    st.planar = CZRPacketPIC::Acquire(static_cast<unsigned int>(width), static_cast<unsigned int>(height),
+                                      ZR_PIC_FORMAT_YV12, nullptr, 0);
+    return st.planar != nullptr;
+}
+
+// Cuts the square around the lens circle straight from the frame, in its own format.
+int LoadCroppedFrame(DewarpState& st, const GstVideoFrame& frame)
+{
+    const int side = st.crop.side;
+    const bool nv12 = GST_VIDEO_FRAME_FORMAT(&frame) == GST_VIDEO_FORMAT_NV12;
+    zrtool::Yuv420View in;
+    in.width = GST_VIDEO_FRAME_WIDTH(&frame);
+    in.height = GST_VIDEO_FRAME_HEIGHT(&frame);
+    for (int p = 0; p < (nv12 ? 2 : 3); ++p) {
+        in.planes[p].data = static_cast<const unsigned char*>(GST_VIDEO_FRAME_PLANE_DATA(&frame, p));
+        in.planes[p].pitch = GST_VIDEO_FRAME_PLANE_STRIDE(&frame, p);
+    }
+    if (nv12) {
+        const size_t lumaBytes = static_cast<size_t>(side) * static_cast<size_t>(side);
+        st.cropped.resize(lumaBytes + lumaBytes / 2);
+        zrtool::CropNv12(in, st.crop, {{st.cropped.data(), st.cropped.data() + lumaBytes, nullptr}, {side, side, 0}});
+        tag_ZRFRAME desc{};
+        desc.pData[0] = st.cropped.data();
+        desc.pData[1] = st.cropped.data() + lumaBytes;
+        desc.nPitch[0] = desc.nPitch[1] = side;
+        desc.nWidth = desc.nHeight = side;
+        return st.engine->LoadFrame(desc);
+    }
+    if (!ReplacePlanar(st, side, side))
+        return -1;
+    // The planar picture carries V in plane 1 and U in plane 2.
+    const zrtool::Yuv420Target out{
+        {st.planar->GetLine(0, 0), st.planar->GetLine(2, 0), st.planar->GetLine(1, 0)},
+        {static_cast<int>(st.planar->m_uPitch[0]), static_cast<int>(st.planar->m_uPitch[2]),
+         static_cast<int>(st.planar->m_uPitch[1])}};
+    zrtool::CropI420(in, st.crop, out);
+    return st.engine->LoadPicture(st.planar);
+}
+
 // Makes the engine's source picture from a mapped input frame.
 int LoadFrame(DewarpState& st, const GstVideoFrame& frame)
 {
+    if (st.cropping)
+        return LoadCroppedFrame(st, frame);
     const int width = GST_VIDEO_FRAME_WIDTH(&frame);
     const int height = GST_VIDEO_FRAME_HEIGHT(&frame);
     if (GST_VIDEO_FRAME_FORMAT(&frame) == GST_VIDEO_FORMAT_NV12) {
@@ -515,14 +643,8 @@ int LoadFrame(DewarpState& st, const GstVideoFrame& frame)
     }
     // A planar picture carries V in plane 1 and U in plane 2.
     constexpr int kComponentOfPlane[3] = {GST_VIDEO_COMP_Y, GST_VIDEO_COMP_V, GST_VIDEO_COMP_U};
-    if (!st.planar || st.planar->m_uWidth != static_cast<unsigned int>(width) ||
-        st.planar->m_uHeight != static_cast<unsigned int>(height)) {
-        st.DropPlanar();
-        st.planar = CZRPacketPIC::Acquire(static_cast<unsigned int>(width), static_cast<unsigned int>(height),
-                                          ZR_PIC_FORMAT_YV12, nullptr, 0);
-        if (!st.planar)
-            return -1;
-    }
+    if (!ReplacePlanar(st, width, height))
+        return -1;
     for (int p = 0; p < 3; ++p) {
         const int comp = kComponentOfPlane[p];
         const guint8* src = static_cast<const guint8*>(GST_VIDEO_FRAME_COMP_DATA(&frame, comp));
@@ -556,14 +678,6 @@ GstFlowReturn Chain(GstPad*, GstObject* parent, GstBuffer* in)
         return GST_FLOW_ERROR;
     }
 
-    std::vector<std::shared_ptr<Output>> outputs;
-    {
-        std::lock_guard<std::mutex> lock(st.settingsLock);
-        ApplySettings(st);
-        outputs = st.Outputs();
-    }
-    PostWarnings(element, st);
-
     GstVideoFrame frame;
     if (!gst_video_frame_map(&frame, &st.inInfo, in, GST_MAP_READ)) {
         GST_ELEMENT_ERROR(element, STREAM, FORMAT, (nullptr),
@@ -573,6 +687,28 @@ GstFlowReturn Chain(GstPad*, GstObject* parent, GstBuffer* in)
         gst_buffer_unref(in);
         return GST_FLOW_ERROR;
     }
+    {
+        std::lock_guard<std::mutex> lock(st.settingsLock);
+        TakeCircle(st);
+    }
+    // The search runs without the lock: it takes a while, and only this thread touches the crop.
+    if (st.findPending)
+        FindCircle(element, st, frame);
+
+    std::vector<std::shared_ptr<Output>> outputs;
+    {
+        std::lock_guard<std::mutex> lock(st.settingsLock);
+        const int fedWidth = st.cropping ? st.crop.side : GST_VIDEO_FRAME_WIDTH(&frame);
+        if (fedWidth != st.fedWidth) {
+            st.fedWidth = fedWidth;
+            if (st.settings.radius == 0)
+                st.settings.dirty |= kDirtyGeometry;
+        }
+        ApplySettings(st);
+        outputs = st.Outputs();
+    }
+    PostWarnings(element, st);
+
     const int loaded = LoadFrame(st, frame);
     gst_video_frame_unmap(&frame);
     if (loaded != 0) {
@@ -628,13 +764,19 @@ bool SetInputCaps(GstElement* element, DewarpState& st, GstCaps* caps)
         return false;
     }
     std::unique_lock<std::mutex> lock(st.settingsLock);
-    const bool newWidth = !st.haveInInfo || GST_VIDEO_INFO_WIDTH(&st.inInfo) != width;
+    // A given lens circle is cut from the first frame on, so the first caps have its size;
+    // "auto" waits for a frame to search.
+    TakeCircle(st);
+    const int fedWidth = st.cropping ? st.crop.side : width;
+    const int fedHeight = st.cropping ? st.crop.side : height;
+    const bool newWidth = st.fedWidth != fedWidth;
+    st.fedWidth = fedWidth;
     st.inInfo = info;
     st.haveInInfo = true;
     if (!st.engine) {
         const ElementSettings& s = st.settings;
-        st.engine.reset(new zrfe::Engine(s.mount, static_cast<int>(EffectiveRadius(s, info)), s.view, width / 2,
-                                         static_cast<int>(s.subWidth), static_cast<int>(s.subHeight)));
+        st.engine.reset(new zrfe::Engine(s.mount, static_cast<int>(EffectiveRadius(s, fedWidth)), s.view,
+                                         fedWidth / 2, static_cast<int>(s.subWidth), static_cast<int>(s.subHeight)));
         st.appliedSubViews = 0;
         st.acceptedMount = s.mount;
         st.acceptedRadius = s.radius;
@@ -654,14 +796,14 @@ bool SetInputCaps(GstElement* element, DewarpState& st, GstCaps* caps)
 
     // The view sizes need a source picture of the new size: a blank one stands in
     // until the first frame, so that every output has its caps before the segment.
-    const size_t lumaBytes = static_cast<size_t>(width) * static_cast<size_t>(height);
+    const size_t lumaBytes = static_cast<size_t>(fedWidth) * static_cast<size_t>(fedHeight);
     std::vector<guint8> blank(lumaBytes + lumaBytes / 2);
     tag_ZRFRAME desc{};
     desc.pData[0] = blank.data();
     desc.pData[1] = blank.data() + lumaBytes;
-    desc.nPitch[0] = desc.nPitch[1] = width;
-    desc.nWidth = width;
-    desc.nHeight = height;
+    desc.nPitch[0] = desc.nPitch[1] = fedWidth;
+    desc.nWidth = fedWidth;
+    desc.nHeight = fedHeight;
     st.engine->LoadFrame(desc);
     for (const auto& out : outputs) {
         out->negotiated = false;  // the frame rate may have changed with the size
@@ -855,6 +997,10 @@ GstStateChangeReturn ChangeState(GstElement* element, GstStateChange transition)
         st.engine.reset();
         st.DropPlanar();
         st.haveInInfo = false;
+        // The next stream cuts its own square: "auto" searches again.
+        st.cropping = st.findPending = false;
+        st.fedWidth = 0;
+        st.settings.circleDirty = true;
         st.appliedSubViews = 0;
         st.main->DropPool();
         st.main->negotiated = false;
@@ -916,6 +1062,26 @@ void SetProperty(GObject* object, guint id, const GValue* value, GParamSpec* psp
     case PROP_OUTLINES:
         s.outlines = g_value_get_boolean(value);
         break;
+    case PROP_CIRCLE: {
+        const gchar* given = g_value_get_string(value);
+        const std::string text = given ? given : "";
+        zrtool::CircleChoice choice;
+        if (!text.empty()) {
+            const zrtool::CircleParse parsed = zrtool::ParseCircleText(text, choice);
+            const int side = zrtool::CropFor(choice.circle).side;
+            if (parsed != zrtool::CircleParse::kOk ||
+                (choice.mode == zrtool::CircleChoice::kGiven && !ZRFitsPictureLimit(side, side))) {
+                g_warning("%s: circle '%s' refused (\"\", auto, or CX,CY,R with R from %d to %d); keeping '%s'",
+                          GST_OBJECT_NAME(object), text.c_str(), zrtool::kMinCircleRadius, ZR_FE_MAX_PICTURE_SIDE / 2,
+                          s.circleText.c_str());
+                return;
+            }
+        }
+        s.circleText = text;
+        s.circle = choice;
+        s.circleDirty = true;
+        break;
+    }
     default:
         G_OBJECT_WARN_INVALID_PROPERTY_ID(object, id, pspec);
     }
@@ -950,6 +1116,9 @@ void GetProperty(GObject* object, guint id, GValue* value, GParamSpec* pspec)
         break;
     case PROP_OUTLINES:
         g_value_set_boolean(value, s.outlines);
+        break;
+    case PROP_CIRCLE:
+        g_value_set_string(value, s.circleText.c_str());
         break;
     default:
         G_OBJECT_WARN_INVALID_PROPERTY_ID(object, id, pspec);
@@ -1173,6 +1342,12 @@ static void zrfe_dewarp_class_init(ZrfeDewarpClass* klass)
         gobject, PROP_OUTLINES,
         g_param_spec_boolean("outlines", "Outlines", "Draw the sub views' outlines on the main view", FALSE,
                              kLiveProperty));
+    g_object_class_install_property(
+        gobject, PROP_CIRCLE,
+        g_param_spec_string("circle", "Lens circle",
+                            "Feed the square around the lens circle: \"\" (the frame as it is), auto (found in the "
+                            "next frame) or CX,CY,R in frame pixels",
+                            "", kLiveProperty));
 
     gst_element_class_add_static_pad_template(element, &kSinkTemplate);
     gst_element_class_add_static_pad_template(element, &kSrcTemplate);

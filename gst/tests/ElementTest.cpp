@@ -8,6 +8,8 @@
 #include <gst/video/video.h>
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <cmath>
 #include <cstdio>
 #include <cstring>
 #include <functional>
@@ -17,6 +19,7 @@
 
 #include "DewarpElement.h"
 #include "ZRFishEyeEngine.h"
+#include "scene/FisheyeScene.h"
 
 namespace {
 
@@ -683,6 +686,138 @@ TEST(GstElement, BadInputIsRefusedWithAMessage)
         EXPECT_EQ(height, 8192u);
         EXPECT_EQ(zoom, 10u);
         EXPECT_EQ(angle, 0u);
+    }
+}
+
+// The synthetic fisheye scene, off-centre in a larger black frame with its corner on even
+// coordinates: the square around its lens circle is then the scene picture exactly.
+constexpr int kSceneSide = 256;
+constexpr int kSceneX = 96, kSceneY = 40;
+constexpr int kPlacedW = 448, kPlacedH = 352;
+constexpr guint8 kBlackY = 0, kBlackChroma = 128;
+// The found circle may differ from the true one by a fraction of a pixel.
+constexpr double kMinFoundPsnr = 35.0;
+
+Frame SceneSquare()
+{
+    const zrscene::Nv12Picture pic =
+        zrscene::BgrToNv12(zrscene::RenderFisheye(ZR_FE_INSTALL_CEILING, kSceneSide));
+    Frame f(kSceneSide, kSceneSide, 0);
+    f.y = pic.luma;
+    for (size_t i = 0; i < f.u.size(); ++i) {
+        f.u[i] = pic.chroma[2 * i];
+        f.v[i] = pic.chroma[2 * i + 1];
+    }
+    return f;
+}
+
+Frame Placed(const Frame& square)
+{
+    Frame f(kPlacedW, kPlacedH, 0);
+    std::fill(f.y.begin(), f.y.end(), kBlackY);
+    std::fill(f.u.begin(), f.u.end(), kBlackChroma);
+    std::fill(f.v.begin(), f.v.end(), kBlackChroma);
+    for (int r = 0; r < square.height; ++r)
+        std::copy_n(&square.y[size_t(r) * square.width], square.width, &f.y[size_t(kSceneY + r) * kPlacedW + kSceneX]);
+    const int half = square.width / 2;
+    for (int r = 0; r < square.height / 2; ++r) {
+        const size_t at = size_t(kSceneY / 2 + r) * (kPlacedW / 2) + kSceneX / 2;
+        std::copy_n(&square.u[size_t(r) * half], half, &f.u[at]);
+        std::copy_n(&square.v[size_t(r) * half], half, &f.v[at]);
+    }
+    return f;
+}
+
+double Psnr(const Picture& got, const Picture& want)
+{
+    double sum = 0;
+    for (size_t i = 0; i < want.bytes.size(); ++i)
+        sum += (double(got.bytes[i]) - want.bytes[i]) * (double(got.bytes[i]) - want.bytes[i]);
+    const double mse = sum / double(want.bytes.size());
+    return mse == 0 ? INFINITY : 10 * std::log10(255.0 * 255.0 / mse);
+}
+
+// The circle property, set before playing and changed while playing, in NV12 and I420: a
+// given circle feeds the engine the square around it, "" the whole frame again, "auto" the
+// square around the circle found in the next frame; a bad text is refused and the old kept.
+TEST(GstElement, CircleFeedsTheSquareAroundTheLens)
+{
+    const Frame square = SceneSquare();
+    const Frame placed = Placed(square);
+    const int half = kSceneSide / 2;
+    const std::string given =
+        std::to_string(kSceneX + half) + "," + std::to_string(kSceneY + half) + "," + std::to_string(half);
+    // A new source width with radius 0 rebuilds the geometry and the sub view's tables, as in the element.
+    const auto regeometry = [](zrfe::Engine& e, unsigned radius) {
+        e.SetInstallMode(ZR_FE_INSTALL_CEILING, radius);
+        tag_ZR_FE_NORMAL_VIEW_S v{};
+        e.GetNormalParam(v, 0);
+        e.SetNormalView(v, 0);
+    };
+    for (bool planar : {false, true}) {
+        const std::string format = planar ? "I420" : "NV12";
+        Pipeline p("mount=ceiling", {0});
+        g_object_set(p.dewarp, "circle", given.c_str(), nullptr);
+        ASSERT_TRUE(p.Play());
+        std::unique_ptr<zrfe::Engine> ref(NewEngine(ZR_FE_INSTALL_CEILING, ZR_FE_VIEW_PANORAMA, kSceneSide));
+        ref->SetSubViewNum(1);
+        p.Push(placed, planar, 0);
+        square.LoadInto(*ref, planar);
+        for (int i : {-1, 0})
+            ExpectSame(p.PullPicture(i), Render(*ref, i), format + " given circle, view " + std::to_string(i));
+
+        g_object_set(p.dewarp, "circle", "", nullptr);
+        p.Push(placed, planar, kFrameDuration);
+        regeometry(*ref, kPlacedW / 2);
+        placed.LoadInto(*ref, planar);
+        for (int i : {-1, 0})
+            ExpectSame(p.PullPicture(i), Render(*ref, i), format + " no circle, view " + std::to_string(i));
+
+        {
+            WarningCounter warnings;
+            const char* bad[] = {"auto,1", "224,168", "224,168,15", "a,b,c", "224,168,128,4", "224,168,9000"};
+            for (const char* text : bad)
+                g_object_set(p.dewarp, "circle", text, nullptr);
+            EXPECT_EQ(warnings.count, int(G_N_ELEMENTS(bad))) << format;
+            gchar* kept = nullptr;
+            g_object_get(p.dewarp, "circle", &kept, nullptr);
+            EXPECT_STREQ(kept, "") << format;
+            g_free(kept);
+        }
+
+        g_object_set(p.dewarp, "circle", "auto", nullptr);
+        p.Push(placed, planar, 2 * kFrameDuration);
+        regeometry(*ref, kSceneSide / 2);
+        square.LoadInto(*ref, planar);
+        for (int i : {-1, 0}) {
+            const Picture got = p.PullPicture(i), want = Render(*ref, i);
+            const std::string what = format + " auto, view " + std::to_string(i);
+            ASSERT_EQ(got.width, want.width) << what;
+            ASSERT_EQ(got.height, want.height) << what;
+            EXPECT_GE(Psnr(got, want), kMinFoundPsnr) << what;
+        }
+        EXPECT_TRUE(BusMessages(p.pipeline, GST_MESSAGE_WARNING).empty()) << format << ": the circle was not found";
+        EXPECT_TRUE(BusMessages(p.pipeline, GST_MESSAGE_ERROR).empty()) << format;
+    }
+    {
+        // No circle in a flat frame: the centred square, with a warning.
+        constexpr guint8 kGrey = 90;
+        const int side = std::min(kPlacedW, kPlacedH);
+        Frame flat(kPlacedW, kPlacedH, 0), flatSquare(side, side, 0);
+        for (Frame* f : {&flat, &flatSquare}) {
+            std::fill(f->y.begin(), f->y.end(), kGrey);
+            std::fill(f->u.begin(), f->u.end(), kBlackChroma);
+            std::fill(f->v.begin(), f->v.end(), kBlackChroma);
+        }
+        Pipeline p("mount=ceiling circle=auto", {});
+        ASSERT_TRUE(p.Play());
+        p.Push(flat, false, 0);
+        std::unique_ptr<zrfe::Engine> ref(NewEngine(ZR_FE_INSTALL_CEILING, ZR_FE_VIEW_PANORAMA, side));
+        flatSquare.LoadInto(*ref, false);
+        ExpectSame(p.PullPicture(-1), Render(*ref, -1), "auto without a circle");
+        const std::vector<std::string> warnings = BusMessages(p.pipeline, GST_MESSAGE_WARNING);
+        ASSERT_EQ(warnings.size(), 1u);
+        EXPECT_NE(warnings[0].find("no lens circle"), std::string::npos) << warnings[0];
     }
 }
 

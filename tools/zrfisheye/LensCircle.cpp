@@ -3,11 +3,10 @@
 #include <algorithm>
 #include <cmath>
 #include <cstdio>
+#include <cstring>
 
 #include <opencv2/imgproc.hpp>
 
-#include "CommandLine.h"
-#include "Session.h"
 
 namespace zrtool {
 
@@ -15,7 +14,6 @@ namespace {
 
 const double kPi = 3.14159265358979323846;
 
-const int kMinRadius = 16;
 // Frames are searched at most this large; finer adds time, not accuracy, at 0.1 % of the radius.
 const int kWorkSide = 2048;
 const int kRays = 720;
@@ -108,22 +106,23 @@ bool FitCircle(const std::vector<Edge>& edges, const std::vector<int>& rim, cv::
 
 }  // namespace
 
-CircleChoice ParseCircleChoice(const std::string& text)
+CircleParse ParseCircleText(const std::string& text, CircleChoice& choice)
 {
     CircleChoice c;
     if (text == "auto") {
         c.mode = CircleChoice::kAuto;
-        return c;
+        choice = c;
+        return CircleParse::kOk;
     }
     char tail = 0;
     if (std::sscanf(text.c_str(), "%lf,%lf,%lf%c", &c.circle.cx, &c.circle.cy, &c.circle.r, &tail) != 3 ||
         !std::isfinite(c.circle.cx) || !std::isfinite(c.circle.cy) || !std::isfinite(c.circle.r))
-        throw UsageError("--circle takes auto or CX,CY,R in frame pixels, not '" + text + "'");
-    if (c.circle.r < kMinRadius)
-        throw UsageError("--circle radius " + text.substr(text.rfind(',') + 1) + " is under " +
-                         std::to_string(kMinRadius) + " pixels");
+        return CircleParse::kBadText;
+    if (c.circle.r < kMinCircleRadius)
+        return CircleParse::kSmallRadius;
     c.mode = CircleChoice::kGiven;
-    return c;
+    choice = c;
+    return CircleParse::kOk;
 }
 
 std::string CircleText(const LensCircle& c)
@@ -170,7 +169,7 @@ CircleFinding FindLensCircle(const std::vector<cv::Mat>& frames)
     cv::warpPolar(mean, sharp, cv::Size(samples, kRays), from, reach,
                   cv::INTER_LINEAR | cv::WARP_FILL_OUTLIERS | cv::WARP_POLAR_LINEAR);
     const double step = reach / samples;
-    const double minRadius = kMinRadius * scale;
+    const double minRadius = kMinCircleRadius * scale;
 
     std::vector<Edge> edges;
     std::vector<int> outerEdges;  // the outermost edge of each ray: the rim, where the border is dark
@@ -323,7 +322,7 @@ CircleFinding FindLensCircle(const std::vector<cv::Mat>& frames)
     result.circle.cy = (bestCentre.y + 0.5) / scale - 0.5;
     result.circle.r = bestR / scale;
     result.found = seen >= kRays * kMinRayShare && result.confidence >= kMinConfidence &&
-                   result.circle.r >= kMinRadius;
+                   result.circle.r >= kMinCircleRadius;
     return result;
 }
 
@@ -347,81 +346,78 @@ cv::Mat CropBgr(const cv::Mat& bgr, const SquareCrop& crop)
     return out;
 }
 
+namespace {
+
+struct PlaneSamples {
+    PlaneView plane;
+    int width, height;
+};
+
+// Copies the part of a square that lies inside a plane and fills the rest. Sizes and the
+// corner are in the plane's own samples; a sample is `bytes` wide (2 for NV12's U V pairs).
+void CropPlane(const PlaneSamples& src, int x, int y, int side, int bytes, unsigned char fill, unsigned char* dst,
+               int dstPitch)
+{
+    const size_t rowBytes = static_cast<size_t>(side) * bytes;
+    const int x0 = std::max(x, 0), y0 = std::max(y, 0);
+    const int x1 = std::min(x + side, src.width), y1 = std::min(y + side, src.height);
+    for (int row = 0; row < side; ++row) {
+        unsigned char* out = dst + static_cast<size_t>(row) * dstPitch;
+        const int sy = y + row;
+        if (sy < y0 || sy >= y1 || x1 <= x0) {
+            std::memset(out, fill, rowBytes);
+            continue;
+        }
+        const size_t before = static_cast<size_t>(x0 - x) * bytes, inside = static_cast<size_t>(x1 - x0) * bytes;
+        std::memset(out, fill, before);
+        std::memcpy(out + before, src.plane.data + static_cast<size_t>(sy) * src.plane.pitch + static_cast<size_t>(x0) * bytes,
+                    inside);
+        std::memset(out + before + inside, fill, rowBytes - before - inside);
+    }
+}
+
+// A 4:2:0 frame is read on its even part only, so that each chroma sample covers a whole 2x2 block.
+PlaneSamples LumaOf(const Yuv420View& frame)
+{
+    return {frame.planes[0], frame.width / 2 * 2, frame.height / 2 * 2};
+}
+PlaneSamples ChromaOf(const Yuv420View& frame, int plane)
+{
+    return {frame.planes[plane], frame.width / 2, frame.height / 2};
+}
+
+}  // namespace
+
+void CropNv12(const Yuv420View& frame, const SquareCrop& crop, const Yuv420Target& out)
+{
+    CropPlane(LumaOf(frame), crop.x, crop.y, crop.side, 1, kBlackLuma, out.planes[0], out.pitches[0]);
+    CropPlane(ChromaOf(frame, 1), crop.x / 2, crop.y / 2, crop.side / 2, 2,
+              kBlackChroma, out.planes[1], out.pitches[1]);
+}
+
+void CropI420(const Yuv420View& frame, const SquareCrop& crop, const Yuv420Target& out)
+{
+    CropPlane(LumaOf(frame), crop.x, crop.y, crop.side, 1, kBlackLuma, out.planes[0], out.pitches[0]);
+    for (int p = 1; p < 3; ++p)
+        CropPlane(ChromaOf(frame, p), crop.x / 2, crop.y / 2, crop.side / 2, 1,
+                  kBlackChroma, out.planes[p], out.pitches[p]);
+}
+
 zrscene::Nv12Picture CropNv12(const zrscene::Nv12Picture& frame, const SquareCrop& crop)
 {
     zrscene::Nv12Picture out;
     out.width = out.height = crop.side;
-    out.luma.assign(static_cast<size_t>(crop.side) * crop.side, kBlackLuma);
-    out.chroma.assign(static_cast<size_t>(crop.side / 2) * crop.side, kBlackChroma);
-    const int x0 = std::max(crop.x, 0), y0 = std::max(crop.y, 0);
-    const int x1 = std::min(crop.x + crop.side, frame.width / 2 * 2);
-    const int y1 = std::min(crop.y + crop.side, frame.height / 2 * 2);
-    if (x1 <= x0 || y1 <= y0)
-        return out;
-    const size_t width = static_cast<size_t>(x1 - x0);
-    for (int y = y0; y < y1; ++y)
-        std::copy_n(&frame.luma[static_cast<size_t>(y) * frame.width + x0], width,
-                    &out.luma[static_cast<size_t>(y - crop.y) * crop.side + (x0 - crop.x)]);
-    // Interleaved U V pairs: a chroma row is as many bytes as a luma row, one for every other line.
-    for (int y = y0 / 2; y < y1 / 2; ++y)
-        std::copy_n(&frame.chroma[static_cast<size_t>(y) * (frame.width / 2 * 2) + x0], width,
-                    &out.chroma[static_cast<size_t>(y - crop.y / 2) * crop.side + (x0 - crop.x)]);
+    out.luma.resize(static_cast<size_t>(crop.side) * crop.side);
+    out.chroma.resize(static_cast<size_t>(crop.side / 2) * crop.side);
+    // Interleaved U V pairs: a chroma row is as many bytes as the even part of a luma row.
+    const int chromaPitch = frame.width / 2 * 2;
+    Yuv420View in;
+    in.width = frame.width;
+    in.height = frame.height;
+    in.planes[0] = {frame.luma.data(), frame.width};
+    in.planes[1] = {frame.chroma.data(), chromaPitch};
+    CropNv12(in, crop, {{out.luma.data(), out.chroma.data(), nullptr}, {crop.side, crop.side, 0}});
     return out;
-}
-
-void Framing::Settle(const std::vector<cv::Mat>& samples)
-{
-    if (m_settled || samples.empty())
-        return;
-    const cv::Mat& first = samples[0];
-    const int w = first.cols, h = first.rows;
-    m_settled = true;
-    CircleChoice::Mode mode = m_choice.mode;
-    if (mode == CircleChoice::kDefault)
-        mode = w == h ? CircleChoice::kStretch : CircleChoice::kAuto;
-    if (mode == CircleChoice::kStretch) {
-        m_stretch = true;
-        return;
-    }
-    if (mode == CircleChoice::kGiven) {
-        const LensCircle& c = m_choice.circle;
-        if (c.cx < 0 || c.cy < 0 || c.cx > w || c.cy > h)
-            throw UsageError("--circle " + CircleText(c) + " has its centre outside the " + std::to_string(w) + "x" +
-                             std::to_string(h) + " frame");
-        m_crop = CropFor(c);
-        return;
-    }
-    const CircleFinding f = FindLensCircle(samples);
-    if (f.found) {
-        m_crop = CropFor(f.circle);
-        if (!m_quiet)
-            std::fprintf(Err(), "zrfisheye: lens circle found (confidence %.2f): --circle %s\n", f.confidence,
-                         CircleText(f.circle).c_str());
-        return;
-    }
-    m_crop.side = std::min(w, h) / 2 * 2;
-    m_crop.x = (w - m_crop.side) / 4 * 2;
-    m_crop.y = (h - m_crop.side) / 4 * 2;
-    if (!m_quiet)
-        std::fprintf(Err(), "zrfisheye: no lens circle found in the %dx%d frame; feeding its centred %dx%d square\n", w,
-                     h, m_crop.side, m_crop.side);
-}
-
-cv::Mat Framing::SquareBgr(const cv::Mat& bgr)
-{
-    if (!m_settled)
-        Settle({bgr});
-    if (m_stretch) {
-        if (bgr.cols % 2 == 0 && bgr.rows % 2 == 0)
-            return bgr;
-        return bgr(cv::Rect(0, 0, bgr.cols / 2 * 2, bgr.rows / 2 * 2)).clone();
-    }
-    return CropBgr(bgr, m_crop);
-}
-
-zrscene::Nv12Picture Framing::Square(const cv::Mat& bgr)
-{
-    return zrscene::BgrToNv12(SquareBgr(bgr));
 }
 
 }  // namespace zrtool

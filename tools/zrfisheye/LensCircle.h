@@ -25,7 +25,13 @@ struct CircleChoice {
     LensCircle circle;
 };
 
-// Reads "auto" or "CX,CY,R"; throws UsageError on anything else or a radius under the minimum.
+// The smallest lens circle taken, in frame pixels.
+constexpr int kMinCircleRadius = 16;
+
+// Reads "auto" or "CX,CY,R" into `choice`, which is left as it was when the text is refused.
+enum class CircleParse { kOk, kBadText, kSmallRadius };
+CircleParse ParseCircleText(const std::string& text, CircleChoice& choice);
+// As ParseCircleText, for the command line: throws UsageError on a refused text.
 CircleChoice ParseCircleChoice(const std::string& text);
 // The text that --circle reads back.
 std::string CircleText(const LensCircle& c);
@@ -47,9 +53,30 @@ struct SquareCrop {
 };
 SquareCrop CropFor(const LensCircle& c);
 cv::Mat CropBgr(const cv::Mat& bgr, const SquareCrop& crop);
+
+// A 4:2:0 frame in memory: plane 0 is Y; NV12 has its U V pairs in plane 1, I420 has U in
+// plane 1 and V in plane 2. Only the frame's even part is read, so that each chroma sample
+// covers a whole 2x2 block.
+struct PlaneView {
+    const unsigned char* data = nullptr;
+    int pitch = 0;
+};
+struct Yuv420View {
+    int width = 0, height = 0;
+    PlaneView planes[3];
+};
+// Where a crop goes: planes laid out as the frame's, of the square's sizes.
+struct Yuv420Target {
+    unsigned char* planes[3];
+    int pitches[3];
+};
+// The square cut straight from a frame of that format, never through BGR.
+void CropNv12(const Yuv420View& frame, const SquareCrop& crop, const Yuv420Target& out);
+void CropI420(const Yuv420View& frame, const SquareCrop& crop, const Yuv420Target& out);
 zrscene::Nv12Picture CropNv12(const zrscene::Nv12Picture& frame, const SquareCrop& crop);
 
-// Turns the frames of one input into the square pictures fed to the dewarper, as chosen.
+// Turns the frames of one input into the square pictures fed to the dewarper, as chosen
+// (the command line's; the finding and cropping above stand alone).
 class Framing {
 public:
     Framing(const CircleChoice& choice, bool quiet) : m_choice(choice), m_quiet(quiet) {}
