@@ -15,8 +15,12 @@ int Saturated(long long v) { return static_cast<int>(std::min<long long>(std::ma
 int FuzzedSize(FuzzedDataProvider& in, int typical)
 {
     switch (in.ConsumeIntegralInRange<int>(0, 15)) {
-    case 0:
-        return in.ConsumeIntegral<int>();  // anything, negative and huge included
+    case 0: {
+        // Anything, negative and huge included; but a legal size far above the typical one would
+        // spend seconds building tables, so it is folded back (the limits test covers those).
+        const int v = in.ConsumeIntegral<int>();
+        return v > typical && v <= ZR_FE_MAX_PICTURE_SIDE ? v % (typical + 1) : v;
+    }
     case 1:
         return in.PickValueInArray({0, 1, 2, 3, ZR_FE_MAX_PICTURE_SIDE, ZR_FE_MAX_PICTURE_SIDE + 1, 1 << 20, INT_MAX});
     default:

@@ -13,7 +13,8 @@
 
 namespace zrfuzz {
 
-// Sizes stay small so that each input runs fast; a few absurd values are mixed in.
+// Sizes stay small so that each input runs fast; a few absurd values (past the picture limit,
+// or exactly at its side) are mixed in.
 int FuzzedSize(FuzzedDataProvider& in, int typical);
 
 // A host's NV12 frame: a descriptor over buffers it owns.

@@ -21,7 +21,7 @@ for t in "${targets[@]}"; do
   cp "$root/fuzz/corpus/$t/"* "$work/" 2>/dev/null || true
   echo "== fuzz_$t for ${seconds} s"
   (cd "$findings" && UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1 \
-    "$root/build-fuzz/fuzz/fuzz_$t" -max_total_time="$seconds" -rss_limit_mb=4096 -timeout=30 \
+    "$root/build-fuzz/fuzz/fuzz_$t" -max_total_time="$seconds" -rss_limit_mb=4096 -timeout=60 \
     -artifact_prefix="$findings/" $([ "$t" = cli ] && echo -close_fd_mask=3) \
     -print_final_stats=1 "$work" > "$findings/fuzz_$t.log" 2>&1) || {
     tail -n 40 "$findings/fuzz_$t.log"

