@@ -19,6 +19,7 @@ CZRFishEyeDewarper::Impl::Impl(CZRFishEyeDewarper& self, ENUM_ZR_FE_INSTALL_MODE
       m_engine(eInstallMode, nRadius, eMainViewType, nOrgRadius, nNormalWidth, nNormalHeight),
       m_uSubWorkerNum(std::min(uSubWorkerNum, kMaxSubWorkers)),
       m_uDispatchedSubWorkers(0),
+      m_uDispatchedSubViews(0),
       m_hMainWnd(nullptr),
       m_pShowCallback(nullptr),
       m_pInfoNotifyCallback(nullptr),

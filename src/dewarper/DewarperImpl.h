@@ -65,9 +65,11 @@ struct CZRFishEyeDewarper::Impl {
     std::recursive_mutex m_mtxHost;
     zrfe::Engine m_engine;
     std::atomic<unsigned int> m_uSubWorkerNum;
-    // The sub-worker count the frame in flight was dispatched to; the workers split
-    // its sub views by this, not by a count the host may have changed since.
+    // The sub-worker and sub-view counts the frame in flight was dispatched with; the
+    // workers split its sub views by these, not by counts the host may have changed
+    // since, so no two workers ever write the same view.
     std::atomic<unsigned int> m_uDispatchedSubWorkers;
+    std::atomic<unsigned int> m_uDispatchedSubViews;
     std::atomic<HWND> m_hSubWnd[zrfe::kMaxSubViews];
     std::atomic<HWND> m_hMainWnd;
     CZRFrame m_frmMain;

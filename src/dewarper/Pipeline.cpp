@@ -167,6 +167,7 @@ int CZRFishEyeDewarper::Impl::Process()
         return 0;
     const unsigned int workers = std::min(m_uSubWorkerNum.load(), kMaxSubWorkers);
     m_uDispatchedSubWorkers = workers;
+    m_uDispatchedSubViews = static_cast<unsigned int>(m_engine.GetSubViewNum());
     m_pMainWorker->PostWorkerMessage(&m_self, ZR_MSG_MAIN_WORK, nullptr);
     for (unsigned int k = 0; k < workers; ++k)
         if (m_pSubWorker[k])
@@ -223,7 +224,7 @@ int CZRFishEyeDewarper::OnSubWork(CZRMessageT* pMsg, unsigned int, unsigned int&
     if (k >= workers || k >= kMaxSubWorkers)
         return 0;
     d.m_bSubBusy[k] = true;
-    const unsigned int views = static_cast<unsigned int>(d.m_engine.GetSubViewNum());
+    const unsigned int views = d.m_uDispatchedSubViews;
     const unsigned int per = (views + workers - 1) / workers;
     d.ProcessForSub(k * per, (k + 1) * per);
     d.m_bSubBusy[k] = false;
