@@ -54,6 +54,12 @@ public:
     int SetInstallMode(ENUM_ZR_FE_INSTALL_MODE_E eMode, unsigned int uRadius, bool bForce = false);
     int SetGroundAngle(unsigned int uAngle);
     int SetWallStarty(unsigned int uStartY);
+    // The lens (null: the built-in one). -1, nothing changed, for an unknown model, a
+    // field of view the model cannot image (not finite, at or below 0, above 330,
+    // orthographic above 180) or a polynomial that does not rise all the way to the
+    // rim. Every table and query follows it; the next frame uses it.
+    int SetLens(const tag_ZRLENS* pLens);
+    int GetLens(tag_ZRLENS* pLens);
     tag_ZR_FE_GROUND_VIEW_S GetGroundParam();
     tag_ZR_FE_WALL_VIEW_S GetWallParam();
     int GetOriginalPoint(const tag_ZR_FE_POINT_S& stPanorama, tag_ZR_FE_POINT_S& stOriginal);

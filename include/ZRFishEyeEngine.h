@@ -54,6 +54,8 @@ public:
     int SetGroundAngle(unsigned int uAngle);
     int SetWallStarty(unsigned int uStartY);
     int ResetMainView();
+    int SetLens(const tag_ZRLENS* pLens);
+    int GetLens(tag_ZRLENS* pLens) const;
     tag_ZR_FE_GROUND_VIEW_S GetGroundParam() const;
     tag_ZR_FE_WALL_VIEW_S GetWallParam() const;
     void SetLineMask(int nMask);

@@ -45,6 +45,28 @@ enum ENUM_ZR_FE_RENDER_MODE_E : int {
     ZR_FE_RENDER_FAST = 1
 };
 
+// The lens that puts each direction somewhere in the lens circle. The built-in
+// lens is the library's historical one (the default, every table as it always
+// was); the others put a ray theta off the lens axis at radius r(theta) from the
+// circle's centre, with the focal length f chosen so that r(fFieldOfView / 2) is
+// the lens-circle radius.
+enum ENUM_ZR_FE_LENS_E : int {
+    ZR_FE_LENS_BUILTIN = 0,        // the library's historical tables
+    ZR_FE_LENS_EQUIDISTANT = 1,    // r = f * theta
+    ZR_FE_LENS_EQUISOLID = 2,      // r = 2 f sin(theta / 2)
+    ZR_FE_LENS_STEREOGRAPHIC = 3,  // r = 2 f tan(theta / 2)
+    ZR_FE_LENS_ORTHOGRAPHIC = 4,   // r = f sin(theta)
+    ZR_FE_LENS_POLYNOMIAL = 5,     // r = f theta (1 + k1 theta^2 + k2 theta^4 + k3 theta^6 + k4 theta^8), OpenCV's fisheye model
+};
+
+// A lens: its projection, the full angle its circle spans (degrees) and, for the
+// polynomial, k1..k4. The built-in lens ignores the other fields.
+struct tag_ZRLENS {
+    ENUM_ZR_FE_LENS_E eModel;
+    float fFieldOfView;
+    double dK[4];
+};
+
 // A pixel position; arithmetic on it wraps modulo 65536.
 struct tag_ZR_FE_POINT_S {
     unsigned short nX;  // column

@@ -98,6 +98,14 @@ int CZRFishEyeDewarper::SetInstallMode(ENUM_ZR_FE_INSTALL_MODE_E eMode, unsigned
 }
 int CZRFishEyeDewarper::SetGroundAngle(unsigned int uAngle) { return m_pImpl->Locked([&](zrfe::Engine& e) { return e.SetGroundAngle(uAngle); }); }
 int CZRFishEyeDewarper::SetWallStarty(unsigned int uStartY) { return m_pImpl->Locked([&](zrfe::Engine& e) { return e.SetWallStarty(uStartY); }); }
+int CZRFishEyeDewarper::SetLens(const tag_ZRLENS* pLens)
+{
+    return m_pImpl->Locked([&](zrfe::Engine& e) { return e.SetLens(pLens); });
+}
+int CZRFishEyeDewarper::GetLens(tag_ZRLENS* pLens)
+{
+    return m_pImpl->Locked([&](zrfe::Engine& e) { return e.GetLens(pLens); });
+}
 tag_ZR_FE_GROUND_VIEW_S CZRFishEyeDewarper::GetGroundParam() { return m_pImpl->Locked([&](zrfe::Engine& e) { return e.GetGroundParam(); }); }
 tag_ZR_FE_WALL_VIEW_S CZRFishEyeDewarper::GetWallParam() { return m_pImpl->Locked([&](zrfe::Engine& e) { return e.GetWallParam(); }); }
 int CZRFishEyeDewarper::GetOriginalPoint(const tag_ZR_FE_POINT_S& stPanorama, tag_ZR_FE_POINT_S& stOriginal)

@@ -46,6 +46,20 @@ int Engine::ResetMainView()
 {
     return zrbase::AnswerOr(-1, [&] { return m_pCore->ResetMainView(); });
 }
+int Engine::SetLens(const tag_ZRLENS* pLens)
+{
+    // A table that cannot be built leaves the old lens in every table.
+    const tag_ZRLENS stOld = m_pCore->m_stLens;
+    return zrbase::AnswerOrUndo(
+        -1, [&] { return m_pCore->SetLens(pLens ? *pLens : BuiltinLens()); }, [&] { m_pCore->SetLens(stOld, true); });
+}
+int Engine::GetLens(tag_ZRLENS* pLens) const
+{
+    if (!pLens)
+        return -1;
+    *pLens = m_pCore->m_stLens;
+    return 0;
+}
 tag_ZR_FE_GROUND_VIEW_S Engine::GetGroundParam() const { return m_pCore->m_stGroundView; }
 tag_ZR_FE_WALL_VIEW_S Engine::GetWallParam() const { return m_pCore->m_stWallView; }
 void Engine::SetLineMask(int nMask) { m_pCore->m_nLineMask = nMask; }

@@ -17,6 +17,7 @@
 
 #include "ZRFishEyeEngine.h"
 #include "ZRFishEyeMap.h"
+#include "geometry/Lens.h"
 #include "geometry/PointMap.h"
 #include "kernels/FastInputs.h"
 
@@ -62,6 +63,9 @@ public:
     int SetOrgRadius(unsigned int uOrgRadius, bool bForce);
     int ResetMainView();
 
+    // The lens every table follows; -1, nothing changed, for one LensProblem refuses.
+    int SetLens(const tag_ZRLENS& stLens, bool bForce = false);
+
     // Sub views.
     int SetNormalView(const tag_ZR_FE_NORMAL_VIEW_S& stView, int nIndex);
     int MoveNormalView(tag_ZR_FE_POINT_S stPoint, int nIndex);
@@ -106,6 +110,9 @@ public:
     std::atomic<ENUM_ZR_FE_VIEW_TYPE_E> m_eMainViewType;
     tag_ZR_FE_GROUND_VIEW_S m_stGroundView;
     tag_ZR_FE_WALL_VIEW_S m_stWallView;
+    // The lens, and its projection (null for the built-in lens).
+    tag_ZRLENS m_stLens = BuiltinLens();
+    std::shared_ptr<const LensProjection> m_pLens;
     // Sub views: records, tables and outlines.
     tag_ZR_FE_NORMAL_VIEW_S m_stNormalView[kMaxSubViews];
     std::unique_ptr<ZRFishEyeMap> m_pPanoramaMap;
@@ -136,7 +143,8 @@ public:
 private:
     int UpdatePanoramaMap();
     int UpdateGroundMap();
-    int UpdateWallMap();
+    // A new lens keeps the window where the host put it; a new radius centres it.
+    int UpdateWallMap(bool bKeepWindow = false);
     int UpdatePointMap();
     int UpdateNormalPoints(int nIndex);
     int UpdateGroundNormalMap(int nIndex);
@@ -153,6 +161,8 @@ private:
                               const std::function<void(cv::Mat&, cv::Mat&)>& build,
                               const std::function<void()>& alsoUnderLock = nullptr);
     TableKey PanoramaKey() const;
+    // A table key's lens part for the current lens.
+    std::array<uint64_t, 6> LensKey() const;
 
     // Fast mode.
     int LoadFastFrame(const tag_ZRFRAME& stFrame);

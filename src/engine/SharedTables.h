@@ -53,15 +53,17 @@ inline uint32_t FloatBits(float f)
 }
 
 // What a table is built from: the mount, up to four float settings (by their
-// bits, so that equal settings give equal keys), and three sizes.
+// bits, so that equal settings give equal keys), three sizes, and the lens (its
+// model, field of view and coefficients by their bits; all 0 for the built-in one).
 struct TableKey {
     int kind = 0;
     int mode = 0;
     std::array<uint32_t, 4> settings{};
     std::array<unsigned int, 3> sizes{};
+    std::array<uint64_t, 6> lens{};
     bool operator<(const TableKey& o) const
     {
-        return std::tie(kind, mode, settings, sizes) < std::tie(o.kind, o.mode, o.settings, o.sizes);
+        return std::tie(kind, mode, settings, sizes, lens) < std::tie(o.kind, o.mode, o.settings, o.sizes, o.lens);
     }
 };
 

@@ -1,5 +1,6 @@
 #include "GroundPanoramaTable.h"
 
+#include <algorithm>
 #include <cmath>
 #include <vector>
 
@@ -18,7 +19,7 @@ int GroundPanoramaWidth(unsigned int uRadius)
 }
 
 void BuildGroundPanoramaTable(unsigned int uRadius, unsigned int uRadiusCut, int nInstallMode, cv::Mat& matMapX,
-                              cv::Mat& matMapY)
+                              cv::Mat& matMapY, const LensProjection* pLens)
 {
     const int H = GroundPanoramaHeight(uRadius, uRadiusCut);
     const int W = GroundPanoramaWidth(uRadius);
@@ -42,15 +43,29 @@ void BuildGroundPanoramaTable(unsigned int uRadius, unsigned int uRadiusCut, int
         cosTheta[j] = cosf(theta);
     }
 
+    // Each row's ring radius; a lens moves the ring, never the direction.
+    std::vector<float> ringRadius(H);
+    std::vector<bool> ringSeen(H, true);
+    const double s = HalfSizeFor(nInstallMode, uRadius);
+    for (int i = 0; i < H; ++i) {
+        ringRadius[i] = static_cast<float>(H - i);
+        if (pLens) {
+            const double elevation = (H - i) / s * (kPi / 2.0);
+            ringSeen[i] = elevation <= pLens->MaxAngle();
+            ringRadius[i] = static_cast<float>(s * pLens->RadiusOf(std::min(elevation, pLens->MaxAngle())));
+        }
+    }
+
     const bool turned = nInstallMode == ZR_FE_INSTALL_GROUND;
     for (int i = 0; i < H; ++i) {
-        const float rho = static_cast<float>(H - i);
+        const float rho = ringRadius[i];
+        const float seen = ringSeen[i] ? 1.0f : 0.0f;
         const int row = turned ? H - 1 - i : i;
         float* px = matMapX.ptr<float>(row);
         float* py = matMapY.ptr<float>(row);
         for (int j = 0; j < W; ++j) {
-            const float X = sinTheta[j] * rho + c;
-            const float Y = c - cosTheta[j] * rho;
+            const float X = (sinTheta[j] * rho + c) * seen;
+            const float Y = (c - cosTheta[j] * rho) * seen;
             const int col = turned ? W - 1 - j : j;
             px[col] = X;
             py[col] = Y;

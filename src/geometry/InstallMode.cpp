@@ -54,6 +54,7 @@ TableKey EngineCore::PanoramaKey() const
     key.kind = IsWall(m_eInstallMode) ? kWallPanoramaTable : kGroundPanoramaTable;
     key.mode = IsWall(m_eInstallMode) ? 0 : m_eInstallMode;
     key.sizes = {IsWall(m_eInstallMode) ? m_uHalfSize : m_uRadius, m_stGroundView.uRadiusCut, 0};
+    key.lens = LensKey();
     return key;
 }
 
@@ -69,7 +70,7 @@ int EngineCore::UpdateGroundMap()
     InstallShared(
         *m_pPanoramaMap, PanoramaKey(),
         [this](cv::Mat& mapX, cv::Mat& mapY) {
-            BuildGroundPanoramaTable(m_uRadius, m_stGroundView.uRadiusCut, m_eInstallMode, mapX, mapY);
+            BuildGroundPanoramaTable(m_uRadius, m_stGroundView.uRadiusCut, m_eInstallMode, mapX, mapY, m_pLens.get());
         },
         [&] {
             m_stGroundView.uRadius = m_uRadius;
@@ -78,14 +79,14 @@ int EngineCore::UpdateGroundMap()
     return 0;
 }
 
-int EngineCore::UpdateWallMap()
+int EngineCore::UpdateWallMap(bool bKeepWindow)
 {
     if (!IsWall(m_eInstallMode))
         return 0;
-    const tag_ZR_FE_WALL_VIEW_S window = ComputeWallWindow(m_uRadius, m_uHalfSize);
+    const tag_ZR_FE_WALL_VIEW_S window = bKeepWindow ? m_stWallView : ComputeWallWindow(m_uRadius, m_uHalfSize);
     InstallShared(
         *m_pPanoramaMap, PanoramaKey(),
-        [this](cv::Mat& mapX, cv::Mat& mapY) { BuildWallPanoramaTable(m_uHalfSize, mapX, mapY); },
+        [this](cv::Mat& mapX, cv::Mat& mapY) { BuildWallPanoramaTable(m_uHalfSize, mapX, mapY, m_pLens.get()); },
         [this, &window] { m_stWallView = window; });
     return 0;
 }

@@ -25,7 +25,37 @@ tag_ZR_FE_WALL_VIEW_S ComputeWallWindow(unsigned int uRadius, unsigned int uHalf
     return w;
 }
 
-void BuildWallPanoramaTable(unsigned int uHalfSize, cv::Mat& matMapX, cv::Mat& matMapY)
+namespace {
+// Fills the tables from the angle grid; project(right, down, along, X, Y) places
+// one direction in the working image, false where the lens does not see it.
+template <class ProjectFn>
+void FillWallPanorama(int n, const std::vector<float>& cosA, const std::vector<float>& sinA, cv::Mat& matMapX,
+                      cv::Mat& matMapY, const ProjectFn& project)
+{
+    const float edge = static_cast<float>(n);
+    // Each entry depends only on its own longitude and latitude, so the rows
+    // can be filled in any order and on any number of threads.
+    ParallelRows(n, n, [&](int firstRow, int endRow) {
+        for (int y = firstRow; y < endRow; ++y) {
+            const float cphi = cosA[y];
+            const float dy = sinA[y];
+            float* px = matMapX.ptr<float>(y);
+            float* py = matMapY.ptr<float>(y);
+            for (int x = 0; x < n; ++x) {
+                const float dz = cosA[x] * cphi;
+                const float dx = sinA[x] * cphi;
+                float X = 0.0f, Y = 0.0f;
+                const bool seen = project(dx, dy, dz, X, Y);
+                const bool inside = seen && X >= 0.0f && X < edge && Y >= 0.0f && Y < edge;  // NaN fails
+                px[x] = inside ? X : 0.0f;
+                py[x] = inside ? Y : 0.0f;
+            }
+        }
+    });
+}
+}  // namespace
+
+void BuildWallPanoramaTable(unsigned int uHalfSize, cv::Mat& matMapX, cv::Mat& matMapY, const LensProjection* pLens)
 {
     const int n = 2 * static_cast<int>(uHalfSize);
     if (n <= 0) {
@@ -40,8 +70,6 @@ void BuildWallPanoramaTable(unsigned int uHalfSize, cv::Mat& matMapX, cv::Mat& m
 
     const float s = static_cast<float>(uHalfSize);
     const float f = static_cast<float>(uHalfSize + uHalfSize) / static_cast<float>(kPi);
-    const float edge = static_cast<float>(n);
-
     // One angle grid serves longitudes and latitudes; its sines and cosines are
     // pure functions of the grid, so they are evaluated once per grid entry.
     std::vector<float> cosA(n), sinA(n);
@@ -52,25 +80,16 @@ void BuildWallPanoramaTable(unsigned int uHalfSize, cv::Mat& matMapX, cv::Mat& m
         sinA[k] = sinf(a);
     }
 
-    // Each entry depends only on its own longitude and latitude, so the rows
-    // can be filled in any order and on any number of threads.
-    ParallelRows(n, n, [&](int firstRow, int endRow) {
-        for (int y = firstRow; y < endRow; ++y) {
-            const float cphi = cosA[y];
-            const float dy = sinA[y];
-            float* px = matMapX.ptr<float>(y);
-            float* py = matMapY.ptr<float>(y);
-            for (int x = 0; x < n; ++x) {
-                const float dz = cosA[x] * cphi;
-                const float dx = sinA[x] * cphi;
-                float X, Y;
-                ProjectEquidistant(dx, dy, dz, f, s, X, Y);
-                const bool inside = X >= 0.0f && X < edge && Y >= 0.0f && Y < edge;  // NaN fails
-                px[x] = inside ? X : 0.0f;
-                py[x] = inside ? Y : 0.0f;
-            }
-        }
-    });
+    if (pLens) {
+        FillWallPanorama(n, cosA, sinA, matMapX, matMapY, [&](float dx, float dy, float dz, float& X, float& Y) {
+            return pLens->Project(dx, dy, dz, s, s, X, Y);
+        });
+    } else {
+        FillWallPanorama(n, cosA, sinA, matMapX, matMapY, [&](float dx, float dy, float dz, float& X, float& Y) {
+            ProjectEquidistant(dx, dy, dz, f, s, X, Y);
+            return true;
+        });
+    }
 }
 
 }  // namespace zrfe

@@ -4,6 +4,7 @@
 
 #include <opencv2/core.hpp>
 
+#include "Lens.h"
 #include "ZRFishEyeTypes.h"
 
 namespace zrfe {
@@ -14,8 +15,10 @@ tag_ZR_FE_WALL_VIEW_S ComputeWallWindow(unsigned int uRadius, unsigned int uHalf
 // Builds the 2s x 2s tables over the working image (equidistant lens, 90 degrees
 // at distance s): columns are equal steps of longitude from -90 to +90 degrees,
 // rows equal steps of latitude from up to down. Samples on or beyond the image
-// edge stay (0, 0).
-void BuildWallPanoramaTable(unsigned int uHalfSize, cv::Mat& matMapX, cv::Mat& matMapY);
+// edge stay (0, 0). A lens finds the same directions where it puts them; those
+// beyond half its field of view stay (0, 0) too.
+void BuildWallPanoramaTable(unsigned int uHalfSize, cv::Mat& matMapX, cv::Mat& matMapY,
+                            const LensProjection* pLens = nullptr);
 
 }  // namespace zrfe
 

@@ -5,6 +5,7 @@
 
 #include "engine/EngineCore.h"
 #include "geometry/LensGeometry.h"
+#include "kernels/ParallelRows.h"
 
 namespace zrfe {
 
@@ -28,8 +29,37 @@ cv::Mat GroundNormalRotation(float fAngleY, float fAngleZ, int nInstallMode)
     return QY * RZ;
 }
 
+namespace {
+// Pixel (u, v) looks along rotation^-1 * (P^-1 * (u, v, 1)), as in OpenCV's
+// rectification; the lens frame has x to the right of the picture, y down and z
+// along the axis.
+void FillGroundViewThroughLens(const cv::Mat& rotation, const cv::Mat& P, float R, const LensProjection& lens,
+                               cv::Mat& matMapX, cv::Mat& matMapY)
+{
+    const cv::Matx33d back = cv::Matx33d(rotation).t();  // a rotation's inverse
+    const double fx = P.at<float>(0, 0), cx = P.at<float>(0, 2);
+    const double fy = P.at<float>(1, 1), cy = P.at<float>(1, 2);
+    ParallelRows(matMapX.rows, matMapX.cols, [&](int firstRow, int endRow) {
+        for (int v = firstRow; v < endRow; ++v) {
+            float* px = matMapX.ptr<float>(v);
+            float* py = matMapY.ptr<float>(v);
+            const double y = (v - cy) / fy;
+            for (int u = 0; u < matMapX.cols; ++u) {
+                const cv::Vec3d ray = back * cv::Vec3d((u - cx) / fx, y, 1.0);
+                float X = 0.0f, Y = 0.0f;
+                if (!lens.Project(ray[0], ray[1], ray[2], R, R, X, Y))
+                    X = Y = 0.0f;
+                px[u] = X;
+                py[u] = Y;
+            }
+        }
+    });
+}
+}  // namespace
+
 void BuildGroundNormalTable(const tag_ZR_FE_NORMAL_VIEW_S& stView, unsigned int uWidth, unsigned int uHeight,
-                            unsigned int uOrgRadius, int nInstallMode, cv::Mat& matMapX, cv::Mat& matMapY)
+                            unsigned int uOrgRadius, int nInstallMode, cv::Mat& matMapX, cv::Mat& matMapY,
+                            const LensProjection* pLens)
 {
     if (uWidth == 0 || uHeight == 0) {
         matMapX.release();
@@ -44,6 +74,12 @@ void BuildGroundNormalTable(const tag_ZR_FE_NORMAL_VIEW_S& stView, unsigned int 
     const cv::Mat P = (cv::Mat_<float>(3, 3) << stView.fZoomHor * halfH, 0, halfW, 0, stView.fZoomVer * halfH, halfH,
                        0, 0, 1);
     const float R = static_cast<float>(uOrgRadius);
+    if (pLens) {
+        matMapX.create(static_cast<int>(uHeight), static_cast<int>(uWidth), CV_32FC1);
+        matMapY.create(static_cast<int>(uHeight), static_cast<int>(uWidth), CV_32FC1);
+        FillGroundViewThroughLens(rotation, P, R, *pLens, matMapX, matMapY);
+        return;
+    }
     const cv::Mat K = (cv::Mat_<float>(3, 3) << R, 0, R, 0, R, R, 0, 0, 1);
     const cv::Mat D = (cv::Mat_<float>(1, 4) << -0.08f, 0, 0, 0);
     const cv::Mat xi = (cv::Mat_<float>(1, 1) << 1.0f);
@@ -64,8 +100,10 @@ int EngineCore::UpdateGroundNormalMap(int nIndex)
     key.mode = m_eInstallMode;
     key.settings = {FloatBits(view.fAngleY), FloatBits(view.fAngleZ), FloatBits(view.fZoomHor), FloatBits(view.fZoomVer)};
     key.sizes = {m_uNormalWidth, m_uNormalHeight, m_uOrgRadius};
+    key.lens = LensKey();
     InstallShared(*m_pNormalMap[static_cast<size_t>(nIndex)], key, [&](cv::Mat& mapX, cv::Mat& mapY) {
-        BuildGroundNormalTable(view, m_uNormalWidth, m_uNormalHeight, m_uOrgRadius, m_eInstallMode, mapX, mapY);
+        BuildGroundNormalTable(view, m_uNormalWidth, m_uNormalHeight, m_uOrgRadius, m_eInstallMode, mapX, mapY,
+                               m_pLens.get());
     });
     return 0;
 }

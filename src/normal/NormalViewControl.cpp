@@ -66,8 +66,12 @@ int EngineCore::MoveNormalView(tag_ZR_FE_POINT_S stPoint, int nIndex)
         const float dx = static_cast<float>(X) - static_cast<float>(m_uHalfSize);
         const float dy = static_cast<float>(Y) - static_cast<float>(m_uHalfSize);
         const float d = sqrtf(dx * dx + dy * dy);
-        view.fAngleY = static_cast<float>(2 * atan2(static_cast<double>(d), static_cast<double>(m_uHalfSize)) * 180.0 /
-                                          kPi);
+        // Off the axis by the angle at which the lens puts that radius.
+        if (m_pLens)
+            view.fAngleY = static_cast<float>(m_pLens->AngleOf(static_cast<double>(d) / m_uHalfSize) * 180.0 / kPi);
+        else
+            view.fAngleY = static_cast<float>(2 * atan2(static_cast<double>(d), static_cast<double>(m_uHalfSize)) *
+                                              180.0 / kPi);
         view.fAngleZ =
             static_cast<float>(0.0 - (static_cast<double>(atan2f(dy, dx)) * 180.0 / kPi + 180.0));
         if (view.fAngleZ < 0)

@@ -10,8 +10,42 @@
 
 namespace zrfe {
 
+namespace {
+// The rays of the view, given by their per-column and per-row values, placed in
+// the source picture by project(right, down, along, X, Y), false where the lens
+// does not see the ray.
+struct WallViewRays {
+    std::vector<float> cosOff, cosC, sinC, rowAngle;
+};
+
+template <class ProjectFn>
+void FillWallView(const WallViewRays& rays, float lim, cv::Mat& mapX, cv::Mat& mapY, const ProjectFn& project)
+{
+    const int W = mapX.cols;
+    ParallelRows(mapX.rows, W, [&](int firstRow, int endRow) {
+        for (int i = firstRow; i < endRow; ++i) {
+            const float tr = tanf(rays.rowAngle[i]);
+            float* px = mapX.ptr<float>(i);
+            float* py = mapY.ptr<float>(i);
+            for (int j = 0; j < W; ++j) {
+                const float e = atanf(rays.cosOff[j] * tr);
+                const float ce = cosf(e);
+                const float dx = rays.cosC[j] * ce;
+                const float dy = rays.sinC[j] * ce;
+                const float dz = sinf(e);
+                float X = 0.0f, Y = 0.0f;
+                const bool seen = project(dy, dz, dx, X, Y);
+                const bool inside = seen && lim > X && X >= 0.0f && lim > Y && Y >= 0.0f;  // NaN fails
+                px[j] = inside ? X : 0.0f;
+                py[j] = inside ? Y : 0.0f;
+            }
+        }
+    });
+}
+}  // namespace
+
 void BuildWallNormalTable(const tag_ZR_FE_NORMAL_VIEW_S& stView, unsigned int uWidth, unsigned int uHeight,
-                          unsigned int uOrgRadius, cv::Mat& matMapX, cv::Mat& matMapY)
+                          unsigned int uOrgRadius, cv::Mat& matMapX, cv::Mat& matMapY, const LensProjection* pLens)
 {
     const int W = static_cast<int>(uWidth);
     const int H = static_cast<int>(uHeight);
@@ -41,7 +75,9 @@ void BuildWallNormalTable(const tag_ZR_FE_NORMAL_VIEW_S& stView, unsigned int uW
 
     // Rows: heights equally spaced on the view plane, the top row's side ends
     // at elevation tilt and the bottom row's at tilt + fovV.
-    std::vector<float> rowAngle(H, 0.0f);
+    WallViewRays rays;
+    std::vector<float>& rowAngle = rays.rowAngle;
+    rowAngle.assign(static_cast<size_t>(H), 0.0f);
     const float t0 = tanf(tilt) / cosf(halfFov);
     const float t1 = tanf(fovV + tilt) / cosf(halfFov);
     const float span = t1 - t0;
@@ -52,39 +88,30 @@ void BuildWallNormalTable(const tag_ZR_FE_NORMAL_VIEW_S& stView, unsigned int uW
     // right size passed in are reused as they are.
     matMapX.create(H, W, CV_32FC1);
     matMapY.create(H, W, CV_32FC1);
-    cv::Mat& mapX = matMapX;
-    cv::Mat& mapY = matMapY;
     const float s = (R + R) / kPiF;  // the rim at 90 degrees
     const float lim = static_cast<float>(2 * uOrgRadius);
 
     // Per-column values are pure functions of the column angle; computing them
     // once gives the same entries as computing them per pixel.
-    std::vector<float> cosOff(W), cosC(W), sinC(W);
+    rays.cosOff.resize(static_cast<size_t>(W));
+    rays.cosC.resize(static_cast<size_t>(W));
+    rays.sinC.resize(static_cast<size_t>(W));
     for (int j = 0; j < W; ++j) {
-        cosOff[j] = cosf(c0 - colAngle[j]);
-        cosC[j] = cosf(colAngle[j]);
-        sinC[j] = sinf(colAngle[j]);
+        rays.cosOff[j] = cosf(c0 - colAngle[j]);
+        rays.cosC[j] = cosf(colAngle[j]);
+        rays.sinC[j] = sinf(colAngle[j]);
     }
 
-    ParallelRows(H, W, [&](int firstRow, int endRow) {
-        for (int i = firstRow; i < endRow; ++i) {
-            const float tr = tanf(rowAngle[i]);
-            float* px = mapX.ptr<float>(i);
-            float* py = mapY.ptr<float>(i);
-            for (int j = 0; j < W; ++j) {
-                const float e = atanf(cosOff[j] * tr);
-                const float ce = cosf(e);
-                const float dx = cosC[j] * ce;
-                const float dy = sinC[j] * ce;
-                const float dz = sinf(e);
-                float X, Y;
-                ProjectEquidistant(dy, dz, dx, s, R, X, Y);
-                const bool inside = lim > X && X >= 0.0f && lim > Y && Y >= 0.0f;  // NaN fails
-                px[j] = inside ? X : 0.0f;
-                py[j] = inside ? Y : 0.0f;
-            }
-        }
-    });
+    if (pLens) {
+        FillWallView(rays, lim, matMapX, matMapY, [&](float right, float down, float along, float& X, float& Y) {
+            return pLens->Project(right, down, along, R, R, X, Y);
+        });
+    } else {
+        FillWallView(rays, lim, matMapX, matMapY, [&](float right, float down, float along, float& X, float& Y) {
+            ProjectEquidistant(right, down, along, s, R, X, Y);
+            return true;
+        });
+    }
 }
 
 int EngineCore::UpdateWallNormalMap(int nIndex)
@@ -97,8 +124,9 @@ int EngineCore::UpdateWallNormalMap(int nIndex)
     key.kind = kWallSubViewTable;
     key.settings = {FloatBits(view.fPan), FloatBits(view.fTilt), FloatBits(view.fFovHor), FloatBits(view.fFovVer)};
     key.sizes = {m_uNormalWidth, m_uNormalHeight, m_uOrgRadius};
+    key.lens = LensKey();
     InstallShared(*m_pNormalMap[static_cast<size_t>(nIndex)], key, [&](cv::Mat& mapX, cv::Mat& mapY) {
-        BuildWallNormalTable(view, m_uNormalWidth, m_uNormalHeight, m_uOrgRadius, mapX, mapY);
+        BuildWallNormalTable(view, m_uNormalWidth, m_uNormalHeight, m_uOrgRadius, mapX, mapY, m_pLens.get());
     });
     return 0;
 }
