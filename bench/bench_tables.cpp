@@ -86,6 +86,61 @@ void BM_WallNormalTable(benchmark::State& state)
 }
 BENCHMARK(BM_WallNormalTable)->Unit(benchmark::kMillisecond);
 
+// The same tables through each lens model at r = 1024 (argument: the model; 0,
+// the built-in lens, is the reference): what a real lens costs a rebuild.
+const tag_ZRLENS kBenchLenses[] = {
+    {ZR_FE_LENS_BUILTIN, 0.0f, {}},
+    {ZR_FE_LENS_EQUIDISTANT, 185.0f, {}},
+    {ZR_FE_LENS_EQUISOLID, 190.0f, {}},
+    {ZR_FE_LENS_STEREOGRAPHIC, 200.0f, {}},
+    {ZR_FE_LENS_ORTHOGRAPHIC, 170.0f, {}},
+    {ZR_FE_LENS_POLYNOMIAL, 200.0f, {-0.04, 0.003, -0.0002, 0.00001}},
+};
+const char* kBenchLensNames[] = {"builtin", "equidistant", "equisolid", "stereographic", "orthographic", "polynomial"};
+
+template <class BuildFn>
+void LensTableBench(benchmark::State& state, const BuildFn& build)
+{
+    const int model = static_cast<int>(state.range(0));
+    std::unique_ptr<zrfe::LensProjection> lens;
+    if (model != ZR_FE_LENS_BUILTIN)
+        lens.reset(new zrfe::LensProjection(kBenchLenses[model]));
+    cv::Mat x, y;
+    for (auto _ : state)
+        build(lens.get(), x, y);
+    state.SetLabel(kBenchLensNames[model]);
+}
+void BM_LensGroundPanorama(benchmark::State& state)
+{
+    LensTableBench(state, [](const zrfe::LensProjection* lens, cv::Mat& x, cv::Mat& y) {
+        zrfe::BuildGroundPanoramaTable(1024, 0, ZR_FE_INSTALL_CEILING, x, y, lens);
+    });
+}
+void BM_LensWallPanorama(benchmark::State& state)
+{
+    LensTableBench(state, [](const zrfe::LensProjection* lens, cv::Mat& x, cv::Mat& y) {
+        zrfe::BuildWallPanoramaTable(1152, x, y, lens);
+    });
+}
+void BM_LensGroundSubView(benchmark::State& state)
+{
+    const tag_ZR_FE_NORMAL_VIEW_S v{0, 35, 120, 1.25f, 1.25f, 0, 0, 1.57f, 0.785f, 10};
+    LensTableBench(state, [&](const zrfe::LensProjection* lens, cv::Mat& x, cv::Mat& y) {
+        zrfe::BuildGroundNormalTable(v, 1280, 720, 1280, ZR_FE_INSTALL_CEILING, x, y, lens);
+    });
+}
+void BM_LensWallSubView(benchmark::State& state)
+{
+    const tag_ZR_FE_NORMAL_VIEW_S v{0, 0, 0, 1.25f, 1.25f, -0.5f, -0.3f, 1.57f, 0.785f, 10};
+    LensTableBench(state, [&](const zrfe::LensProjection* lens, cv::Mat& x, cv::Mat& y) {
+        zrfe::BuildWallNormalTable(v, 1280, 720, 1280, x, y, lens);
+    });
+}
+BENCHMARK(BM_LensGroundPanorama)->DenseRange(0, 5)->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_LensWallPanorama)->DenseRange(0, 5)->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_LensGroundSubView)->DenseRange(0, 5)->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_LensWallSubView)->DenseRange(0, 5)->Unit(benchmark::kMillisecond);
+
 }  // namespace
 
 namespace {

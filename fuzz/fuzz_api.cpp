@@ -71,7 +71,7 @@ void Call(CZRFishEyeDewarper& d, FuzzedDataProvider& in)
     tag_ZR_FE_POINT_S p{in.ConsumeIntegral<unsigned short>(), in.ConsumeIntegral<unsigned short>()};
     tag_ZR_FE_POINT_S q{};
     int key = 0;
-    switch (in.ConsumeIntegralInRange<int>(0, 28)) {
+    switch (in.ConsumeIntegralInRange<int>(0, 29)) {
     case 0:
         d.SetInstallMode(mode, static_cast<unsigned int>(zrfuzz::FuzzedSize(in, 200)), in.ConsumeBool());
         break;
@@ -174,6 +174,18 @@ void Call(CZRFishEyeDewarper& d, FuzzedDataProvider& in)
     case 27:
         d.SetRenderMode(static_cast<ENUM_ZR_FE_RENDER_MODE_E>(in.ConsumeIntegralInRange<int>(-1, 2)));
         break;
+    case 28: {
+        // Mostly real lenses (fields of view near the usual ones, small coefficients), some absurd.
+        tag_ZRLENS lens{};
+        lens.eModel = static_cast<ENUM_ZR_FE_LENS_E>(in.ConsumeIntegralInRange<int>(-1, 6));
+        lens.fFieldOfView = in.ConsumeBool() ? in.ConsumeFloatingPointInRange<float>(150.0f, 240.0f) : FuzzedFloat(in) * 50.0f;
+        for (double& k : lens.dK)
+            k = in.ConsumeBool() ? 0.0 : static_cast<double>(FuzzedFloat(in)) * 0.01;
+        tag_ZRLENS back{};
+        d.SetLens(in.ConsumeBool() ? &lens : nullptr);
+        d.GetLens(&back);
+        break;
+    }
     default: {
         CZRFrame* frm = nullptr;
         d.GetFrame(frm, FuzzedIndex(in, 9));

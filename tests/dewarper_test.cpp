@@ -204,7 +204,7 @@ TEST(DewarperTest, SettingsMayChangeOnAnotherThreadWhileFramesFlow)
         for (unsigned int i = 0; std::chrono::steady_clock::now() < end; ++i) {
             r.show.WaitForCount(r.show.Signals().size() + 1, 5);  // let a picture through, or 5 ms pass
             const int view = static_cast<int>(i % 3);
-            switch (i % 8) {
+            switch (i % 9) {
             case 0: r.d.SetGroundAngle(i % 360); break;
             case 1: r.d.ZoomNormalView(i % 21, view); break;
             case 2: r.d.MoveNormalView({static_cast<unsigned short>(100 + i % 300), 200}, view); break;
@@ -212,6 +212,11 @@ TEST(DewarperTest, SettingsMayChangeOnAnotherThreadWhileFramesFlow)
             case 4: r.d.SetSubViewNum(1 + i % 3); break;
             case 5: r.d.SetSubWorkerNum(i % 3); break;
             case 6: r.d.SetNormalSize(160 + 16 * (i % 4), 120); break;
+            case 7: {
+                const tag_ZRLENS lens{static_cast<ENUM_ZR_FE_LENS_E>(i % 3), 170.0f + static_cast<float>(i % 40), {}};
+                r.d.SetLens(&lens);
+                break;
+            }
             default: r.d.SetInstallMode(i % 2 ? ZR_FE_INSTALL_GROUND : ZR_FE_INSTALL_CEILING, 240 + i % 32);
             }
             r.d.SetLineMask(static_cast<int>(i));

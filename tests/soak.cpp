@@ -122,7 +122,12 @@ void ChangeLayout(std::vector<Camera*>& cams, std::atomic<bool>& stop, unsigned 
     const unsigned int radii[] = {64, 80, 96, 112, 128};
     while (!stop) {
         CZRFishEyeDewarper& d = cams[rng() % cams.size()]->d;
-        switch (rng() % 9) {
+        switch (rng() % 10) {
+        case 8: {
+            tag_ZRLENS lens{static_cast<ENUM_ZR_FE_LENS_E>(rng() % 5), 160.0f + static_cast<float>(rng() % 60), {}};
+            d.SetLens(&lens);
+            break;
+        }
         case 7: d.SetRenderMode(rng() % 2 ? ZR_FE_RENDER_FAST : ZR_FE_RENDER_EXACT); break;
         case 0: d.SetInstallMode(static_cast<ENUM_ZR_FE_INSTALL_MODE_E>(rng() % 3), radii[rng() % 5]); break;
         case 1: d.SetMainViewType(static_cast<ENUM_ZR_FE_VIEW_TYPE_E>(rng() % 3)); break;

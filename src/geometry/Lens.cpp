@@ -11,6 +11,10 @@ constexpr double kPiD = 3.141592653589793;
 constexpr double kRadiansPerDegree = kPiD / 180.0;
 // Steps at which a polynomial is checked to rise up to the rim.
 constexpr int kRiseChecks = 4096;
+// Steps of the radius table: interpolating between them errs by about 1e-7
+// circle radii at most (a 330-degree stereographic lens at its rim), below the
+// floats' own rounding elsewhere.
+constexpr int kRadiusSteps = 1 << 14;
 
 double EquidistantRadius(const double*, double t) { return t; }
 double EquidistantAngle(const double*, double r, double) { return r; }
@@ -137,6 +141,11 @@ LensProjection::LensProjection(const tag_ZRLENS& stLens)
         m_dK[i] = stLens.eModel == ZR_FE_LENS_POLYNOMIAL ? stLens.dK[i] : 0.0;
     m_dMaxAngle = static_cast<double>(stLens.fFieldOfView) * 0.5 * kRadiansPerDegree;
     m_dFocal = 1.0 / m_unitRadius(m_dK, m_dMaxAngle);
+    m_radiusAt.resize(kRadiusSteps + 2);
+    for (int i = 0; i <= kRadiusSteps; ++i)
+        m_radiusAt[i] = static_cast<float>(RadiusOf(m_dMaxAngle * i / kRadiusSteps));
+    m_radiusAt[kRadiusSteps + 1] = m_radiusAt[kRadiusSteps];  // the rim itself reads one past
+    m_fAngleStep = static_cast<float>(m_dMaxAngle / kRadiusSteps);
 }
 
 double LensProjection::AngleOf(double dRho) const
@@ -145,20 +154,22 @@ double LensProjection::AngleOf(double dRho) const
     return std::min(m_unitAngle(m_dK, rho / m_dFocal, m_dMaxAngle), m_dMaxAngle);
 }
 
-bool LensProjection::Project(double dRight, double dDown, double dAlong, double dCircle, double dCentre, float& X,
+bool LensProjection::Project(float fRight, float fDown, float fAlong, float fCircle, float fCentre, float& X,
                              float& Y) const
 {
-    const double offAxis = std::sqrt(dRight * dRight + dDown * dDown);
-    const double theta = std::atan2(offAxis, dAlong);
-    if (!(theta <= m_dMaxAngle))
+    const float offAxis = sqrtf(fRight * fRight + fDown * fDown);
+    const float at = atan2f(offAxis, fAlong) / m_fAngleStep;
+    if (!(at <= static_cast<float>(kRadiusSteps)))
         return false;
-    if (offAxis == 0.0) {
-        X = Y = static_cast<float>(dCentre);
+    if (offAxis == 0.0f) {
+        X = Y = fCentre;
         return true;
     }
-    const double scale = dCircle * RadiusOf(theta) / offAxis;
-    X = static_cast<float>(dCentre + dRight * scale);
-    Y = static_cast<float>(dCentre + dDown * scale);
+    const int i = static_cast<int>(at);
+    const float radius = m_radiusAt[i] + (m_radiusAt[i + 1] - m_radiusAt[i]) * (at - static_cast<float>(i));
+    const float scale = fCircle * radius / offAxis;
+    X = fCentre + fRight * scale;
+    Y = fCentre + fDown * scale;
     return true;
 }
 

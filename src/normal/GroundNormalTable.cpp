@@ -36,16 +36,16 @@ namespace {
 void FillGroundViewThroughLens(const cv::Mat& rotation, const cv::Mat& P, float R, const LensProjection& lens,
                                cv::Mat& matMapX, cv::Mat& matMapY)
 {
-    const cv::Matx33d back = cv::Matx33d(rotation).t();  // a rotation's inverse
-    const double fx = P.at<float>(0, 0), cx = P.at<float>(0, 2);
-    const double fy = P.at<float>(1, 1), cy = P.at<float>(1, 2);
+    const cv::Matx33f back = cv::Matx33f(cv::Matx33d(rotation).t());  // a rotation's inverse
+    const float fx = P.at<float>(0, 0), cx = P.at<float>(0, 2);
+    const float fy = P.at<float>(1, 1), cy = P.at<float>(1, 2);
     ParallelRows(matMapX.rows, matMapX.cols, [&](int firstRow, int endRow) {
         for (int v = firstRow; v < endRow; ++v) {
             float* px = matMapX.ptr<float>(v);
             float* py = matMapY.ptr<float>(v);
-            const double y = (v - cy) / fy;
+            const float y = (static_cast<float>(v) - cy) / fy;
             for (int u = 0; u < matMapX.cols; ++u) {
-                const cv::Vec3d ray = back * cv::Vec3d((u - cx) / fx, y, 1.0);
+                const cv::Vec3f ray = back * cv::Vec3f((static_cast<float>(u) - cx) / fx, y, 1.0f);
                 float X = 0.0f, Y = 0.0f;
                 if (!lens.Project(ray[0], ray[1], ray[2], R, R, X, Y))
                     X = Y = 0.0f;
