@@ -483,4 +483,11 @@ TEST(LimitsTest, EverySizeFromACallerWorksAtTheLimitAndIsRefusedOnePast)
     EXPECT_EQ(r.d.SnapVerconcat({0, 0, 0}, key), -1);
     EXPECT_EQ(r.d.SnapResize(0, 32, 24), 0);
     EXPECT_EQ(saved(r.d, 0).size(), cv::Size(32, 24));
+
+    // A radius refused at construction builds no panorama, not even when a new lens
+    // rebuilds every table (this once asked for 6.7 GB).
+    zrfe::Engine refused(ZR_FE_INSTALL_CEILING, side, ZR_FE_VIEW_PANORAMA, 512, 64, 48);
+    const tag_ZRLENS lens{ZR_FE_LENS_EQUISOLID, 190.0f, {}};
+    EXPECT_NO_THROW(EXPECT_EQ(refused.SetLens(&lens), 0));
+    EXPECT_EQ(refused.GetMainViewSize().width, 0);
 }

@@ -161,6 +161,7 @@ private:
                               const std::function<void(cv::Mat&, cv::Mat&)>& build,
                               const std::function<void()>& alsoUnderLock = nullptr);
     TableKey PanoramaKey() const;
+    static bool RadiusFitsPictureLimit(int nMode, unsigned int uRadius);
     // A table key's lens part for the current lens.
     std::array<uint64_t, 6> LensKey() const;
 

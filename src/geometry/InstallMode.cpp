@@ -6,17 +6,15 @@
 
 namespace zrfe {
 
-namespace {
 // Whether every picture and table a radius implies for a mount stays within the
 // library's picture limit: the working square, and the floor and ceiling panorama.
-bool RadiusFitsPictureLimit(int nMode, unsigned int uRadius)
+bool EngineCore::RadiusFitsPictureLimit(int nMode, unsigned int uRadius)
 {
     const long long side = 2LL * HalfSizeFor(nMode, uRadius);
     if (uRadius > static_cast<unsigned int>(ZR_FE_MAX_PICTURE_SIDE) || !ZRFitsPictureLimit(side, side))
         return false;
     return IsWall(nMode) || ZRFitsPictureLimit(GroundPanoramaWidth(uRadius), GroundPanoramaHeight(uRadius, 0));
 }
-}  // namespace
 
 int EngineCore::SetInstallMode(ENUM_ZR_FE_INSTALL_MODE_E eMode, unsigned int uRadius, bool bForce)
 {

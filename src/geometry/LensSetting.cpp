@@ -22,11 +22,14 @@ int EngineCore::SetLens(const tag_ZRLENS& stLens, bool bForce)
         m_stLens = builtin ? BuiltinLens() : stLens;
         m_pLens = std::move(projection);
     });
-    if (IsGroundFamily(m_eInstallMode))
-        UpdateGroundMap();
-    else
-        UpdateWallMap(true);
-    UpdatePointMap();
+    // A radius the constructor was refused left no panorama; it gets none now either.
+    if (RadiusFitsPictureLimit(m_eInstallMode, m_uRadius)) {
+        if (IsGroundFamily(m_eInstallMode))
+            UpdateGroundMap();
+        else
+            UpdateWallMap(true);
+        UpdatePointMap();
+    }
     RebuildAllNormalViews();
     return 0;
 }
