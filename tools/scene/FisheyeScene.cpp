@@ -159,23 +159,100 @@ cv::Vec3b TraceColour(ENUM_ZR_FE_INSTALL_MODE_E mount, const Vec3& dir)
     }
 }
 
-bool ProjectToFisheye(ENUM_ZR_FE_INSTALL_MODE_E mount, const Vec3& worldPoint, int side, double& px, double& py)
+namespace {
+// A lens as the scene sees it: radius (in rim radii) against angle off the axis.
+class SceneOptics {
+public:
+    explicit SceneOptics(const tag_ZRLENS& lens) : m_lens(lens)
+    {
+        if (m_lens.eModel == ZR_FE_LENS_BUILTIN) {
+            m_lens.eModel = ZR_FE_LENS_EQUIDISTANT;
+            m_lens.fFieldOfView = 180.0f;
+        }
+        m_halfFov = m_lens.fFieldOfView * kPi / 360.0;
+        m_rim = Unit(m_halfFov);
+    }
+    double HalfFov() const { return m_halfFov; }
+    double Radius(double theta) const { return Unit(theta) / m_rim; }
+    // The angle at radius u (0..1), by bisection: every lens here rises to its rim.
+    double Angle(double u) const
+    {
+        double lo = 0.0, hi = m_halfFov;
+        for (int i = 0; i < 64; ++i) {
+            const double mid = 0.5 * (lo + hi);
+            (Radius(mid) < u ? lo : hi) = mid;
+        }
+        return 0.5 * (lo + hi);
+    }
+
+private:
+    double Unit(double t) const
+    {
+        switch (m_lens.eModel) {
+        case ZR_FE_LENS_EQUISOLID: return 2.0 * std::sin(t / 2.0);
+        case ZR_FE_LENS_STEREOGRAPHIC: return 2.0 * std::tan(t / 2.0);
+        case ZR_FE_LENS_ORTHOGRAPHIC: return std::sin(t);
+        case ZR_FE_LENS_POLYNOMIAL: {
+            const double* k = m_lens.dK;
+            return t * (1.0 + k[0] * std::pow(t, 2) + k[1] * std::pow(t, 4) + k[2] * std::pow(t, 6) +
+                        k[3] * std::pow(t, 8));
+        }
+        default: return t;
+        }
+    }
+    tag_ZRLENS m_lens;
+    double m_halfFov = 0.0, m_rim = 1.0;
+};
+}  // namespace
+
+tag_ZRLENS SceneLens()
 {
+    tag_ZRLENS lens{};
+    lens.eModel = ZR_FE_LENS_EQUIDISTANT;
+    lens.fFieldOfView = 180.0f;
+    return lens;
+}
+
+bool ProjectToFisheye(ENUM_ZR_FE_INSTALL_MODE_E mount, const Vec3& worldPoint, int side, double& px, double& py,
+                      const tag_ZRLENS& lens)
+{
+    const SceneOptics optics(lens);
     const Vec3 o = CameraPosition(mount);
     const Vec3 c = WorldToCamera(mount, Normalised({worldPoint.x - o.x, worldPoint.y - o.y, worldPoint.z - o.z}));
     const double theta = std::acos(std::clamp(c.z, -1.0, 1.0));
-    if (theta > kPi / 2)
+    if (theta > optics.HalfFov())
         return false;
     const double R = side / 2.0;
-    const double rho = theta / (kPi / 2) * R;
+    const double rho = optics.Radius(theta) * R;
     const double phi = std::atan2(c.y, c.x);
     px = R + rho * std::cos(phi);
     py = R + rho * std::sin(phi);
     return true;
 }
 
-cv::Mat RenderFisheye(ENUM_ZR_FE_INSTALL_MODE_E mount, int side)
+cv::Mat RenderFisheye(ENUM_ZR_FE_INSTALL_MODE_E mount, int side, const tag_ZRLENS& lens)
 {
+    return RenderFisheyeOf(mount, side, lens, [mount](const Vec3& dir) { return TraceColour(mount, dir); });
+}
+
+cv::Mat RenderFisheyeOf(ENUM_ZR_FE_INSTALL_MODE_E mount, int side, const tag_ZRLENS& lens,
+                        const WorldColourFn& colourOf)
+{
+    const SceneOptics optics(lens);
+    const bool sceneLens = lens.eModel == ZR_FE_LENS_BUILTIN ||
+                           (lens.eModel == ZR_FE_LENS_EQUIDISTANT && lens.fFieldOfView == 180.0f);
+    // Angle against radius, tabled finely enough that interpolating moves no ray
+    // by a measurable fraction of a pixel.
+    constexpr int kSteps = 1 << 16;
+    std::vector<double> angleAt;
+    if (!sceneLens)
+        for (int i = 0; i <= kSteps; ++i)
+            angleAt.push_back(optics.Angle(static_cast<double>(i) / kSteps));
+    auto angleOf = [&](double u) {
+        const double at = u * kSteps;
+        const int i = std::min(static_cast<int>(at), kSteps - 1);
+        return angleAt[i] + (angleAt[i + 1] - angleAt[i]) * (at - i);
+    };
     cv::Mat out(side, side, CV_8UC3, cv::Scalar(0, 0, 0));
     const double R = side / 2.0;
     cv::parallel_for_(cv::Range(0, side), [&](const cv::Range& rows) {
@@ -188,12 +265,13 @@ cv::Mat RenderFisheye(ENUM_ZR_FE_INSTALL_MODE_E mount, int side)
                         // Pixel x covers [x - 0.5, x + 0.5): its centre is the integer coordinate.
                         const double dx = x - 0.25 + 0.5 * sx - R, dy = y - 0.25 + 0.5 * sy - R;
                         const double rho = std::sqrt(dx * dx + dy * dy);
-                        const double theta = rho / R * (kPi / 2);
-                        if (theta > kPi / 2)
+                        if (rho > R)
                             continue;
+                        // The scene's own lens keeps its closed form, so its pictures stay as they were.
+                        const double theta = sceneLens ? rho / R * (kPi / 2) : angleOf(rho / R);
                         const double phi = std::atan2(dy, dx);
                         const Vec3 cam{std::sin(theta) * std::cos(phi), std::sin(theta) * std::sin(phi), std::cos(theta)};
-                        sum += cv::Vec3d(TraceColour(mount, CameraToWorld(mount, cam)));
+                        sum += cv::Vec3d(colourOf(CameraToWorld(mount, cam)));
                         ++hits;
                     }
                 if (hits)

@@ -14,6 +14,7 @@
 #ifndef ZRFISHEYE_TOOLS_FISHEYESCENE_H
 #define ZRFISHEYE_TOOLS_FISHEYESCENE_H
 
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -35,11 +36,24 @@ Vec3 CameraPosition(ENUM_ZR_FE_INSTALL_MODE_E mount);
 // The colour (BGR) of the first surface a world ray from the camera meets.
 cv::Vec3b TraceColour(ENUM_ZR_FE_INSTALL_MODE_E mount, const Vec3& worldDir);
 
-// Where a world point appears in a fisheye picture of side N (false when behind the lens).
-bool ProjectToFisheye(ENUM_ZR_FE_INSTALL_MODE_E mount, const Vec3& worldPoint, int side, double& px, double& py);
+// The room can also be seen through any of the library's lens models, the
+// circle's rim at half the lens's field of view; the built-in lens here means the
+// scene's own equidistant 180-degree lens.
+tag_ZRLENS SceneLens();
+
+// Where a world point appears in a fisheye picture of side N (false when behind
+// the lens, or beyond half its field of view).
+bool ProjectToFisheye(ENUM_ZR_FE_INSTALL_MODE_E mount, const Vec3& worldPoint, int side, double& px, double& py,
+                      const tag_ZRLENS& lens = SceneLens());
 
 // The fisheye picture, side N, supersampled 2 x 2 per pixel; black outside the circle.
-cv::Mat RenderFisheye(ENUM_ZR_FE_INSTALL_MODE_E mount, int side);
+cv::Mat RenderFisheye(ENUM_ZR_FE_INSTALL_MODE_E mount, int side, const tag_ZRLENS& lens = SceneLens());
+
+// The same camera looking at another world: colourOf gives the colour (BGR) that
+// a world ray from the camera sees.
+using WorldColourFn = std::function<cv::Vec3b(const Vec3& worldDir)>;
+cv::Mat RenderFisheyeOf(ENUM_ZR_FE_INSTALL_MODE_E mount, int side, const tag_ZRLENS& lens,
+                        const WorldColourFn& colourOf);
 
 // Ground truth of the wall panorama: the longitude/latitude picture over a grid of
 // n angles from -90 to +90 degrees (the same grid as the dewarper's wall table),
