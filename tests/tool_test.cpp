@@ -906,6 +906,7 @@ TEST(ToolTest, BadLensOptionsEndWithOneLineNamingTheOption)
         // Turns back before the rim of a 190-degree circle.
         {dewarp + "--lens polynomial --fov 190 --poly -0.3,0,0,0", "--poly"},
         {"demo --lens stereographic --fov 400 --out " + (dir / "demo").string(), "--fov"},
+        {"scene --lens orthographic --fov 200 --out " + (dir / "scene.png").string(), "--fov"},
         {"view " + picture + " --lens polynomial --poly 1,2,3", "--poly"},
     };
     for (const Case& c : cases) {
@@ -917,7 +918,8 @@ TEST(ToolTest, BadLensOptionsEndWithOneLineNamingTheOption)
 }
 
 // A lens changes the pictures; --focal is the field of view at which the lens reaches the
-// circle given by --circle, in input-frame pixels.
+// circle given by --circle, in input-frame pixels; the scene rendered through a lens is
+// dewarped right through that lens.
 TEST(ToolTest, LensOptionsChangeTheViewsAndFocalLengthMeetsTheLensCircle)
 {
     const fs::path dir = TempDir("lensviews");
@@ -946,6 +948,21 @@ TEST(ToolTest, LensOptionsChangeTheViewsAndFocalLengthMeetsTheLensCircle)
     EXPECT_EQ(cv::norm(byFov.second, byFocal.second, cv::NORM_INF), 0.0);
     const auto shorterFocal = mainView("focal2", "--lens equidistant --focal 65");
     EXPECT_LT(LumaPsnr(byFov.first, shorterFocal.first), 40.0) << "--focal did not reach the lens";
+
+    // The room through another lens, dewarped through that lens, gives the sub view that the
+    // default scene (equidistant, 180 degrees) gives through its own; through a wrong lens it does not.
+    auto subView = [&](const std::string& name, const std::string& scene, const std::string& options) {
+        const fs::path picture = dir / (name + ".png"), out = dir / name;
+        EXPECT_EQ(RunTool("scene --mount ceiling --size 512 " + scene + " --out " + picture.string()).status, 0);
+        const Result r = RunTool("dewarp " + picture.string() + " --subviews 1 --angles 0=50,30 " + options +
+                                 " --out " + out.string());
+        EXPECT_EQ(r.status, 0) << options << ": " << r.err;
+        return cv::imread((out / "sub0.png").string());
+    };
+    const cv::Mat truth = subView("equidistant", "", "--lens equidistant --fov 180");
+    const std::string equisolid190 = "--lens equisolid --fov 190";
+    EXPECT_GT(LumaPsnr(subView("equisolid190", equisolid190, equisolid190), truth), 25.0);
+    EXPECT_LT(LumaPsnr(subView("stereographic190", equisolid190, "--lens stereographic --fov 190"), truth), 15.0);
 }
 
 // Sub views neither aimed nor given angles: a ceiling camera's at equal steps of azimuth

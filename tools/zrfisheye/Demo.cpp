@@ -56,7 +56,9 @@ void RunMount(ENUM_ZR_FE_INSTALL_MODE_E mount, int side, bool fast, const LensOp
     const std::string name = zrscene::MountName(mount);
     std::filesystem::create_directories(dir / name);
     auto t0 = Clock::now();
-    const cv::Mat scene = zrscene::RenderFisheye(mount, side);
+    // Through the lens named, the room is seen as the dewarper is told it is.
+    const cv::Mat scene = lens.given ? zrscene::RenderFisheye(mount, side, ResolveLens(lens, side / 2))
+                                     : zrscene::RenderFisheye(mount, side);
     zrscene::Nv12Picture nv12 = zrscene::BgrToNv12(scene);
     tag_ZRFRAME frame = nv12.Descriptor();
     Write((dir / name / "fisheye.png").string(), scene);
@@ -137,7 +139,8 @@ int RunDemo(const std::vector<std::string>& args)
                       "ground and wall mounts, runs each through the dewarper with the main view as circle,\n"
                       "panorama and double panorama and four sub views aimed at the walls, and writes every\n"
                       "view and a contact sheet per mount as PNG under DIR (default zrfisheye-demo).\n"
-                      "--fast renders in fast mode: every view sampled once from the 4:2:0 frame.");
+                      "--fast renders in fast mode: every view sampled once from the 4:2:0 frame.\n"
+                      "With --lens the room is seen through that lens and the dewarper is given it.");
             std::fputs(kLensOptionsHelp, stdout);
             return 0;
         } else if (args[i] == "--out") {
