@@ -137,7 +137,7 @@ def test_lens_is_taken_read_back_and_refused(scenes):
     again = zf.Dewarper(sub_views=1)
     again.set_lens(**d.lens)
     assert same(again.process(scenes["ceiling"]), ours)
-    refused = [dict(lens="fisheye"), dict(lens="equisolid", fov=0), dict(lens="equisolid", fov=331),
+    refused = [dict(lens="fisheye"), dict(fov=190), dict(lens="equisolid", fov=0), dict(lens="equisolid", fov=331),
                dict(lens="orthographic", fov=181), dict(lens="equidistant", fov=math.nan),
                dict(lens="equisolid", k=(0, 0, 0, 0)), dict(lens="polynomial", k=(0.1, 0, 0)),
                dict(lens="polynomial", k=(math.inf, 0, 0, 0)), dict(lens="polynomial", fov=190, k=(-0.3, 0, 0, 0))]

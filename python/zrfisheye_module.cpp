@@ -98,12 +98,15 @@ tag_ZR_FE_POINT_S CheckPoint(int x, int y)
     return {static_cast<unsigned short>(x), static_cast<unsigned short>(y)};
 }
 
-// The lens of lens=, fov= (degrees) and k= (k1..k4, the polynomial's only).
-tag_ZRLENS MakeLens(const std::string& name, double fov, const std::optional<std::vector<double>>& k)
+// The lens of lens=, fov= (degrees; None: 180) and k= (k1..k4, the polynomial's only).
+tag_ZRLENS MakeLens(const std::string& name, const std::optional<double>& fov,
+                    const std::optional<std::vector<double>>& k)
 {
-    tag_ZRLENS lens{ZR_FE_LENS_BUILTIN, static_cast<float>(fov), {0.0, 0.0, 0.0, 0.0}};
+    tag_ZRLENS lens{ZR_FE_LENS_BUILTIN, static_cast<float>(fov.value_or(kDefaultFieldOfView)), {0.0, 0.0, 0.0, 0.0}};
     if (!zrtool::ParseLensModel(name, lens.eModel, true))
         throw py::value_error("unknown lens '" + name + "': use " + zrtool::LensModelNames(true));
+    if (fov && lens.eModel == ZR_FE_LENS_BUILTIN)
+        throw py::value_error("fov applies to a lens other than 'builtin'");
     if (k) {
         if (lens.eModel != ZR_FE_LENS_POLYNOMIAL)
             throw py::value_error("k applies to lens='polynomial' only");
@@ -269,8 +272,8 @@ py::list ToPython(std::vector<Picture>& pictures)
 class Dewarper {
 public:
     Dewarper(const std::string& mount, py::object radius, const std::string& view, int subViews,
-             std::pair<int, int> subSize, int workers, bool fast, const std::string& lensName, double fov,
-             const std::optional<std::vector<double>>& k)
+             std::pair<int, int> subSize, int workers, bool fast, const std::string& lensName,
+             std::optional<double> fov, const std::optional<std::vector<double>>& k)
     {
         const tag_ZRLENS lens = MakeLens(lensName, fov, k);
         const ENUM_ZR_FE_INSTALL_MODE_E m = ParseMount(mount);
@@ -294,7 +297,7 @@ public:
         CZRFishEyeDewarper::SetThreadNum(workers);
     }
 
-    void SetLens(const std::string& name, double fov, const std::optional<std::vector<double>>& k)
+    void SetLens(const std::string& name, std::optional<double> fov, const std::optional<std::vector<double>>& k)
     {
         const tag_ZRLENS lens = MakeLens(name, fov, k);
         if (Locked([&](zrfe::Engine& e) { return e.SetLens(&lens); }) != 0)
@@ -680,7 +683,7 @@ private:
 py::tuple ThreadedProcess(py::handle object, const std::string& mount, py::object radius, const std::string& view,
                           int subViews, std::pair<int, int> subSize, const std::string& format,
                           const std::map<int, int>& zoom, const std::map<int, std::pair<int, int>>& aim, int lineMask,
-                          int repeat, const std::string& lensName, double fov,
+                          int repeat, const std::string& lensName, std::optional<double> fov,
                           const std::optional<std::vector<double>>& coefficients)
 {
     const tag_ZRLENS lens = MakeLens(lensName, fov, coefficients);
@@ -752,19 +755,20 @@ fast: render in fast mode, every view sampled once from the 4:2:0 frame (the sam
 views at a fraction of the cost, not the exact path's bytes).
 lens: the camera's projection, "builtin" (the library's own, the default),
 "equidistant", "equisolid", "stereographic", "orthographic" or "polynomial";
-fov: the field of view its circle spans, degrees (default 180); k: (k1, k2, k3, k4)
+fov: the field of view its circle spans, degrees (None: 180); k: (k1, k2, k3, k4)
 of the polynomial, as OpenCV's fisheye calibration gives them in D.
 )doc")
         .def(py::init<const std::string&, py::object, const std::string&, int, std::pair<int, int>, int, bool,
-                      const std::string&, double, const std::optional<std::vector<double>>&>(),
+                      const std::string&, std::optional<double>, const std::optional<std::vector<double>>&>(),
              py::arg("mount") = "ceiling", py::arg("radius") = py::none(), py::arg("view") = "panorama",
              py::arg("sub_views") = 0, py::arg("sub_size") = std::make_pair(640, 360), py::arg("workers") = 2,
-             py::arg("fast") = false, py::arg("lens") = "builtin", py::arg("fov") = kDefaultFieldOfView,
+             py::arg("fast") = false, py::arg("lens") = "builtin", py::arg("fov") = py::none(),
              py::arg("k") = py::none())
-        .def("set_lens", &Dewarper::SetLens, py::arg("lens") = "builtin", py::arg("fov") = kDefaultFieldOfView,
+        .def("set_lens", &Dewarper::SetLens, py::arg("lens") = "builtin", py::arg("fov") = py::none(),
              py::arg("k") = py::none(), "Changes the lens; the arguments are the constructor's")
         .def_property_readonly("lens", &Dewarper::Lens,
-                               "The lens as set_lens takes it: {'lens': name, 'fov': degrees or None, 'k': tuple or None}")
+                               "The lens as set_lens takes it: {'lens': name, 'fov': degrees or None, "
+                               "'k': tuple or None}")
         .def("process", &Dewarper::Process, py::arg("frame"), py::arg("format") = "bgr", R"doc(
 Dewarps one frame and returns [main view, sub view 0, sub view 1, ...] as new uint8 arrays.
 
@@ -812,6 +816,6 @@ The GIL is released while the views are rendered.
           py::arg("sub_size") = std::make_pair(640, 360), py::arg("format") = "bgr",
           py::arg("zoom") = std::map<int, int>(), py::arg("aim") = std::map<int, std::pair<int, int>>(),
           py::arg("line_mask") = 0xFF, py::arg("repeat") = 1, py::arg("lens") = "builtin",
-          py::arg("fov") = kDefaultFieldOfView, py::arg("k") = py::none(),
+          py::arg("fov") = py::none(), py::arg("k") = py::none(),
           "Testing hook: the frame through the threaded CZRFishEyeDewarper; (views, best seconds per frame).");
 }

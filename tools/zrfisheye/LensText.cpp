@@ -9,7 +9,8 @@ namespace zrtool {
 namespace {
 
 // Indexed by the model.
-const char* const kModelNames[] = {"builtin", "equidistant", "equisolid", "stereographic", "orthographic", "polynomial"};
+const char* const kModelNames[] = {"builtin",       "equidistant",  "equisolid",
+                                   "stereographic", "orthographic", "polynomial"};
 constexpr int kModels = sizeof kModelNames / sizeof kModelNames[0];
 constexpr int kCoefficients = 4;
 
