@@ -39,7 +39,8 @@ const char* const kWords[] = {
     "4096", "16384", "99999999999", "nan", "1e9", "0=15", "1=300,200", "2=45,90", "8=1", "0=21", "1=-5,3",
     "64x48", "0x0", "99999x99999", "16x", "x", "", "=", ",", "3=0.5,0.2", "--circle", "auto", "48,48,40",
     "48,48,8", "-5,1e9,20", "--format", "mp4", "mkv", "avi", "png", "--layout", "views", "mosaic", "--quiet",
-    "--duration", "--draw"};
+    "--duration", "--draw", "--lens", "equidistant", "equisolid", "stereographic", "orthographic", "polynomial",
+    "--fov", "--focal", "--poly", "190", "330", "0.1,0,0,0", "-0.3,0,0,0", "1e308,0,0,0", "inf"};
 
 // The fuzzer's own folder, made once, holding the inputs the words name.
 const fs::path& Folder()

@@ -19,7 +19,9 @@
 
 #include <opencv2/imgproc.hpp>
 
+#include "Lens.h"
 #include "LensCircle.h"
+#include "LensText.h"
 #include "ZRBase.h"
 #include "ZRFishEyeEngine.h"
 
@@ -40,6 +42,10 @@ constexpr int kLeftButton = 1;
 constexpr int kAllOutlines = (1 << kMaxSubViews) - 1;
 // Outputs may hold this many buffers downstream before the pool has to grow.
 constexpr guint kPoolMinBuffers = 2;
+// The field of view of a lens given without one, and the widest the property takes, degrees
+// (what the lens model refuses within it is an element error once streaming).
+constexpr double kDefaultFieldOfView = 180.0;
+constexpr double kMaxFieldOfViewProperty = 360.0;
 
 // Element settings that changed since the engine last saw them.
 enum ElementDirty : guint {
@@ -48,6 +54,7 @@ enum ElementDirty : guint {
     kDirtyGroundAngle = 1u << 2,
     kDirtyWallRow = 1u << 3,
     kDirtySubSize = 1u << 4,
+    kDirtyLens = 1u << 5,  // lens, fov or poly
 };
 // The sub-view count and the outlines follow the requested pads at every frame.
 
@@ -73,6 +80,9 @@ enum ElementProp {
     PROP_SUB_HEIGHT,
     PROP_OUTLINES,
     PROP_CIRCLE,
+    PROP_LENS,
+    PROP_FOV,
+    PROP_POLY,
 };
 
 enum SubPadProp {
@@ -123,6 +133,10 @@ struct ElementSettings {
     std::string circleText;
     zrtool::CircleChoice circle;
     bool circleDirty = false;  // kept apart from `dirty`: it is taken before the frame is read
+    ENUM_ZR_FE_LENS_E lens = ZR_FE_LENS_BUILTIN;
+    double fov = kDefaultFieldOfView;
+    std::string polyText;  // "" or "K1,K2,K3,K4" as given
+    double poly[4] = {0.0, 0.0, 0.0, 0.0};
     guint dirty = 0;
     int selected = 0;  // the sub view that navigation aims and zooms
 };
@@ -173,6 +187,7 @@ struct DewarpState {
     guint acceptedRadius = 0;
     CZRPacketPIC* planar = nullptr;  // I420 frames are copied into it
     std::vector<std::string> warnings;
+    std::string lensError;  // why the lens settings cannot be used, posted as an element error
     // The square cut around the lens circle, when one is in use, and the picture it makes.
     bool cropping = false;
     bool findPending = false;  // "auto": the next frame is searched
@@ -244,6 +259,16 @@ const GEnumValue kMountValues[] = {
     {ZR_FE_INSTALL_WALL, "Wall, lens looking ahead", "wall"},
     {0, nullptr, nullptr},
 };
+// The nicks are the lens models' names everywhere else.
+const GEnumValue kLensValues[] = {
+    {ZR_FE_LENS_BUILTIN, "The library's built-in lens", "builtin"},
+    {ZR_FE_LENS_EQUIDISTANT, "Equidistant: r = f theta", "equidistant"},
+    {ZR_FE_LENS_EQUISOLID, "Equisolid: r = 2 f sin(theta / 2)", "equisolid"},
+    {ZR_FE_LENS_STEREOGRAPHIC, "Stereographic: r = 2 f tan(theta / 2)", "stereographic"},
+    {ZR_FE_LENS_ORTHOGRAPHIC, "Orthographic: r = f sin(theta)", "orthographic"},
+    {ZR_FE_LENS_POLYNOMIAL, "OpenCV's fisheye polynomial, coefficients in poly", "polynomial"},
+    {0, nullptr, nullptr},
+};
 const GEnumValue kViewValues[] = {
     {ZR_FE_VIEW_ORIGINAL, "The lens circle", "circle"},
     {ZR_FE_VIEW_PANORAMA, "The panorama", "panorama"},
@@ -254,6 +279,11 @@ const GEnumValue kViewValues[] = {
 GType MountType()
 {
     static GType type = g_enum_register_static("ZrfeDewarpMount", kMountValues);
+    return type;
+}
+GType LensType()
+{
+    static GType type = g_enum_register_static("ZrfeDewarpLens", kLensValues);
     return type;
 }
 GType ViewType()
@@ -341,10 +371,30 @@ void ApplySub(DewarpState& st, int index)
     sub.haveEngineView = true;
 }
 
+// Gives the engine the lens of the lens, fov and poly properties; false, with st.lensError
+// saying why, when they make no lens.
+bool ApplyLens(DewarpState& st)
+{
+    const ElementSettings& s = st.settings;
+    tag_ZRLENS lens{s.lens, static_cast<float>(s.fov), {s.poly[0], s.poly[1], s.poly[2], s.poly[3]}};
+    const char* problem = zrfe::LensProblem(lens);
+    if (!s.polyText.empty() && s.lens != ZR_FE_LENS_POLYNOMIAL)
+        problem = "poly applies to lens=polynomial only";
+    if (!problem && st.engine->SetLens(&lens) != 0)
+        problem = "the engine refused it";
+    if (problem)
+        st.lensError = Format("lens=%s fov=%g poly=\"%s\": %s", zrtool::LensModelName(s.lens), s.fov,
+                              s.polyText.c_str(), problem);
+    return !problem;
+}
+
 void ApplySettings(DewarpState& st)
 {
     zrfe::Engine& engine = *st.engine;
     ElementSettings& s = st.settings;
+    // First: every table that follows is built through the lens. A refused lens is tried
+    // again at the next frame, the engine keeping the lens it had.
+    const guint lensFailed = (s.dirty & kDirtyLens) && !ApplyLens(st) ? kDirtyLens : 0u;
     if (s.dirty & kDirtyGeometry) {
         const unsigned int radius = EffectiveRadius(s, st.fedWidth);
         if (engine.SetInstallMode(s.mount, radius) != 0) {
@@ -385,10 +435,24 @@ void ApplySettings(DewarpState& st)
         st.appliedSubViews = count;
     }
     engine.SetLineMask(s.outlines ? mask & kAllOutlines : 0);
-    s.dirty = 0;
+    s.dirty = lensFailed;
     for (int i = 0; i < count; ++i)
         if (st.subs[static_cast<size_t>(i)].dirty || !st.subs[static_cast<size_t>(i)].haveEngineView)
             ApplySub(st, i);
+}
+
+// Posts the lens settings' refusal, once the lock is let go; true when there was one.
+bool PostLensError(GstElement* element, DewarpState& st)
+{
+    std::string text;
+    {
+        std::lock_guard<std::mutex> lock(st.settingsLock);
+        text.swap(st.lensError);
+    }
+    if (text.empty())
+        return false;
+    GST_ELEMENT_ERROR(element, LIBRARY, SETTINGS, ("the lens settings make no lens"), ("%s", text.c_str()));
+    return true;
 }
 
 // ---- The lens circle ----
@@ -708,6 +772,11 @@ GstFlowReturn Chain(GstPad*, GstObject* parent, GstBuffer* in)
         outputs = st.Outputs();
     }
     PostWarnings(element, st);
+    if (PostLensError(element, st)) {
+        gst_video_frame_unmap(&frame);
+        gst_buffer_unref(in);
+        return GST_FLOW_ERROR;
+    }
 
     const int loaded = LoadFrame(st, frame);
     gst_video_frame_unmap(&frame);
@@ -785,7 +854,7 @@ bool SetInputCaps(GstElement* element, DewarpState& st, GstCaps* caps)
             sub.dirty = sub.userSet;
         }
         // The constructor took the geometry, the view and the sub-view size.
-        st.settings.dirty = kDirtyGroundAngle | kDirtyWallRow;
+        st.settings.dirty = kDirtyGroundAngle | kDirtyWallRow | kDirtyLens;
     } else if (newWidth && st.settings.radius == 0) {
         st.settings.dirty |= kDirtyGeometry;
     }
@@ -793,6 +862,8 @@ bool SetInputCaps(GstElement* element, DewarpState& st, GstCaps* caps)
     std::vector<std::shared_ptr<Output>> outputs = st.Outputs();
     lock.unlock();
     PostWarnings(element, st);
+    if (PostLensError(element, st))
+        return false;
 
     // The view sizes need a source picture of the new size: a blank one stands in
     // until the first frame, so that every output has its caps before the segment.
@@ -1082,6 +1153,28 @@ void SetProperty(GObject* object, guint id, const GValue* value, GParamSpec* psp
         s.circleDirty = true;
         break;
     }
+    case PROP_LENS:
+        s.lens = static_cast<ENUM_ZR_FE_LENS_E>(g_value_get_enum(value));
+        s.dirty |= kDirtyLens;
+        break;
+    case PROP_FOV:
+        s.fov = g_value_get_double(value);
+        s.dirty |= kDirtyLens;
+        break;
+    case PROP_POLY: {
+        const gchar* given = g_value_get_string(value);
+        const std::string text = given ? given : "";
+        double k[4] = {0.0, 0.0, 0.0, 0.0};
+        if (!text.empty() && !zrtool::ParseLensCoefficients(text, k)) {
+            g_warning("%s: poly '%s' refused (\"\" or four numbers K1,K2,K3,K4); keeping '%s'", GST_OBJECT_NAME(object),
+                      text.c_str(), s.polyText.c_str());
+            return;
+        }
+        s.polyText = text;
+        std::copy(k, k + 4, s.poly);
+        s.dirty |= kDirtyLens;
+        break;
+    }
     default:
         G_OBJECT_WARN_INVALID_PROPERTY_ID(object, id, pspec);
     }
@@ -1119,6 +1212,15 @@ void GetProperty(GObject* object, guint id, GValue* value, GParamSpec* pspec)
         break;
     case PROP_CIRCLE:
         g_value_set_string(value, s.circleText.c_str());
+        break;
+    case PROP_LENS:
+        g_value_set_enum(value, s.lens);
+        break;
+    case PROP_FOV:
+        g_value_set_double(value, s.fov);
+        break;
+    case PROP_POLY:
+        g_value_set_string(value, s.polyText.c_str());
         break;
     default:
         G_OBJECT_WARN_INVALID_PROPERTY_ID(object, id, pspec);
@@ -1348,6 +1450,20 @@ static void zrfe_dewarp_class_init(ZrfeDewarpClass* klass)
                             "Feed the square around the lens circle: \"\" (the frame as it is), auto (found in the "
                             "next frame) or CX,CY,R in frame pixels",
                             "", kLiveProperty));
+    g_object_class_install_property(
+        gobject, PROP_LENS,
+        g_param_spec_enum("lens", "Lens", "The camera's projection (builtin: the library's own)", LensType(),
+                          ZR_FE_LENS_BUILTIN, kLiveProperty));
+    g_object_class_install_property(
+        gobject, PROP_FOV,
+        g_param_spec_double("fov", "Field of view", "Degrees the lens circle spans, for a lens other than builtin",
+                            0.0, kMaxFieldOfViewProperty, kDefaultFieldOfView, kLiveProperty));
+    g_object_class_install_property(
+        gobject, PROP_POLY,
+        g_param_spec_string("poly", "Polynomial",
+                            "lens=polynomial: K1,K2,K3,K4, as OpenCV's fisheye calibration gives them in D "
+                            "(\"\": all 0)",
+                            "", kLiveProperty));
 
     gst_element_class_add_static_pad_template(element, &kSinkTemplate);
     gst_element_class_add_static_pad_template(element, &kSrcTemplate);
@@ -1361,6 +1477,7 @@ static void zrfe_dewarp_class_init(ZrfeDewarpClass* klass)
     element->change_state = ChangeState;
     gst_type_mark_as_plugin_api(MountType(), static_cast<GstPluginAPIFlags>(0));
     gst_type_mark_as_plugin_api(ViewType(), static_cast<GstPluginAPIFlags>(0));
+    gst_type_mark_as_plugin_api(LensType(), static_cast<GstPluginAPIFlags>(0));
     gst_type_mark_as_plugin_api(zrfe_sub_pad_get_type(), static_cast<GstPluginAPIFlags>(0));
     GST_DEBUG_CATEGORY_INIT(zrfe_dewarp_debug, ZRFE_ELEMENT_NAME, 0, "ZRFishEye dewarper");
 }

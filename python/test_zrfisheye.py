@@ -103,8 +103,9 @@ def test_outlines_are_drawn_where_they_say(scenes):
 
 
 @pytest.mark.parametrize("mount", ("ceiling", "wall"))
-def test_bytes_are_the_threaded_dewarpers(scenes, mount):
-    settings = dict(mount=mount, sub_views=2, sub_size=(320, 240))
+@pytest.mark.parametrize("lens", ({}, dict(lens="equisolid", fov=190.0)))
+def test_bytes_are_the_threaded_dewarpers(scenes, mount, lens):
+    settings = dict(mount=mount, sub_views=2, sub_size=(320, 240), **lens)
     d = zf.Dewarper(**settings)
     d.zoom(0, 15)  # before any frame: the radius is still unknown
     first = d.process(scenes[mount], "yuv420")
@@ -123,6 +124,33 @@ def test_bytes_are_the_threaded_dewarpers(scenes, mount):
     threaded, _ = zf._threaded_process(nv12, format="yuv420", zoom={0: 15}, aim={1: (150, 100)}, **settings)
     assert same(ours, threaded)
     assert all(np.median(u) < 128 < np.median(v) for _, u, v in ours)
+
+
+def test_lens_is_taken_read_back_and_refused(scenes):
+    builtin = zf.Dewarper(sub_views=1)
+    assert builtin.lens == dict(lens="builtin", fov=None, k=None)
+    d = zf.Dewarper(sub_views=1, lens="polynomial", fov=200, k=(0.01, 0, 0, 0))
+    assert d.lens == dict(lens="polynomial", fov=200.0, k=(0.01, 0.0, 0.0, 0.0))
+    ours, theirs = d.process(scenes["ceiling"]), builtin.process(scenes["ceiling"])
+    assert all(a.shape == b.shape and np.mean(np.abs(a.astype(int) - b.astype(int))) > 5 for a, b in zip(ours, theirs))
+    # What the property reads is what set_lens takes: the same lens, the same pictures.
+    again = zf.Dewarper(sub_views=1)
+    again.set_lens(**d.lens)
+    assert same(again.process(scenes["ceiling"]), ours)
+    refused = [dict(lens="fisheye"), dict(fov=190), dict(lens="equisolid", fov=0), dict(lens="equisolid", fov=331),
+               dict(lens="orthographic", fov=181), dict(lens="equidistant", fov=math.nan),
+               dict(lens="equisolid", k=(0, 0, 0, 0)), dict(lens="polynomial", k=(0.1, 0, 0)),
+               dict(lens="polynomial", k=(math.inf, 0, 0, 0)), dict(lens="polynomial", fov=190, k=(-0.3, 0, 0, 0))]
+    for kwargs in refused:
+        with pytest.raises(ValueError):
+            zf.Dewarper(**kwargs)
+        with pytest.raises(ValueError):
+            d.set_lens(**kwargs)
+        with pytest.raises(ValueError):
+            zf._threaded_process(scenes["ceiling"], **kwargs)
+    assert d.lens["lens"] == "polynomial"  # the refusals changed nothing
+    d.set_lens()
+    assert d.lens["lens"] == "builtin" and same(d.process(scenes["ceiling"]), theirs)
 
 
 def test_a_non_contiguous_frame_is_copied(scenes):

@@ -25,7 +25,9 @@
 #include <pybind11/stl.h>
 
 #include "ZRFishEye.h"
+#include "LensText.h"
 #include "ZRFishEyeEngine.h"
+#include "geometry/Lens.h"
 #include "scene/FisheyeScene.h"
 
 namespace py = pybind11;
@@ -36,6 +38,8 @@ namespace {
 // frame width" is; this one is replaced then and never shows.
 constexpr int kProvisionalRadius = 1024;
 constexpr int kTopZoomLevel = 20;
+// The field of view taken when a lens is named without one, degrees.
+constexpr double kDefaultFieldOfView = 180.0;
 
 enum class Format { kBgr, kRgb, kYuv420 };
 
@@ -92,6 +96,39 @@ tag_ZR_FE_POINT_S CheckPoint(int x, int y)
     CheckRange("x", x, 0, 65535);
     CheckRange("y", y, 0, 65535);
     return {static_cast<unsigned short>(x), static_cast<unsigned short>(y)};
+}
+
+// The lens of lens=, fov= (degrees; None: 180) and k= (k1..k4, the polynomial's only).
+tag_ZRLENS MakeLens(const std::string& name, const std::optional<double>& fov,
+                    const std::optional<std::vector<double>>& k)
+{
+    tag_ZRLENS lens{ZR_FE_LENS_BUILTIN, static_cast<float>(fov.value_or(kDefaultFieldOfView)), {0.0, 0.0, 0.0, 0.0}};
+    if (!zrtool::ParseLensModel(name, lens.eModel, true))
+        throw py::value_error("unknown lens '" + name + "': use " + zrtool::LensModelNames(true));
+    if (fov && lens.eModel == ZR_FE_LENS_BUILTIN)
+        throw py::value_error("fov applies to a lens other than 'builtin'");
+    if (k) {
+        if (lens.eModel != ZR_FE_LENS_POLYNOMIAL)
+            throw py::value_error("k applies to lens='polynomial' only");
+        if (k->size() != 4)
+            throw py::value_error("k must hold four numbers k1..k4, got " + std::to_string(k->size()));
+        std::copy(k->begin(), k->end(), lens.dK);
+    }
+    if (const char* problem = zrfe::LensProblem(lens))
+        throw py::value_error(std::string("lens '") + name + "': " + problem);
+    return lens;
+}
+
+py::dict LensDict(const tag_ZRLENS& lens)
+{
+    py::dict d;
+    const bool builtin = lens.eModel == ZR_FE_LENS_BUILTIN;
+    d["lens"] = zrtool::LensModelName(lens.eModel);
+    d["fov"] = builtin ? py::object(py::none()) : py::object(py::float_(lens.fFieldOfView));
+    d["k"] = lens.eModel == ZR_FE_LENS_POLYNOMIAL
+                 ? py::object(py::make_tuple(lens.dK[0], lens.dK[1], lens.dK[2], lens.dK[3]))
+                 : py::object(py::none());
+    return d;
 }
 
 std::pair<unsigned, unsigned> CheckSubSize(const std::pair<int, int>& size)
@@ -235,8 +272,10 @@ py::list ToPython(std::vector<Picture>& pictures)
 class Dewarper {
 public:
     Dewarper(const std::string& mount, py::object radius, const std::string& view, int subViews,
-             std::pair<int, int> subSize, int workers, bool fast)
+             std::pair<int, int> subSize, int workers, bool fast, const std::string& lensName,
+             std::optional<double> fov, const std::optional<std::vector<double>>& k)
     {
+        const tag_ZRLENS lens = MakeLens(lensName, fov, k);
         const ENUM_ZR_FE_INSTALL_MODE_E m = ParseMount(mount);
         const ENUM_ZR_FE_VIEW_TYPE_E v = ParseView(view);
         int r = kProvisionalRadius;
@@ -253,7 +292,22 @@ public:
         m_engine->SetSubViewNum(static_cast<unsigned>(subViews));
         m_engine->SetLineMask(0xFF);
         m_engine->SetRenderMode(fast ? ZR_FE_RENDER_FAST : ZR_FE_RENDER_EXACT);
+        if (lens.eModel != ZR_FE_LENS_BUILTIN)
+            m_engine->SetLens(&lens);
         CZRFishEyeDewarper::SetThreadNum(workers);
+    }
+
+    void SetLens(const std::string& name, std::optional<double> fov, const std::optional<std::vector<double>>& k)
+    {
+        const tag_ZRLENS lens = MakeLens(name, fov, k);
+        if (Locked([&](zrfe::Engine& e) { return e.SetLens(&lens); }) != 0)
+            throw py::value_error("the engine refused lens '" + name + "'");
+    }
+    py::dict Lens()
+    {
+        tag_ZRLENS lens{};
+        Locked([&](zrfe::Engine& e) { return e.GetLens(&lens); });
+        return LensDict(lens);
     }
 
     bool Fast() { return Locked([](zrfe::Engine& e) { return e.GetRenderMode() == ZR_FE_RENDER_FAST; }); }
@@ -629,8 +683,10 @@ private:
 py::tuple ThreadedProcess(py::handle object, const std::string& mount, py::object radius, const std::string& view,
                           int subViews, std::pair<int, int> subSize, const std::string& format,
                           const std::map<int, int>& zoom, const std::map<int, std::pair<int, int>>& aim, int lineMask,
-                          int repeat)
+                          int repeat, const std::string& lensName, std::optional<double> fov,
+                          const std::optional<std::vector<double>>& coefficients)
 {
+    const tag_ZRLENS lens = MakeLens(lensName, fov, coefficients);
     const Format fmt = ParseFormat(format);
     const ENUM_ZR_FE_INSTALL_MODE_E m = ParseMount(mount);
     const ENUM_ZR_FE_VIEW_TYPE_E v = ParseView(view);
@@ -654,6 +710,8 @@ py::tuple ThreadedProcess(py::handle object, const std::string& mount, py::objec
         for (int i = 0; i < subViews; ++i)
             d.SetSubViewHwnd(reinterpret_cast<HWND>(static_cast<intptr_t>(i + 2)), i);
         d.SetLineMask(lineMask);
+        if (lens.eModel != ZR_FE_LENS_BUILTIN)
+            d.SetLens(&lens);
         for (const auto& kv : zoom)
             d.ZoomNormalView(static_cast<unsigned>(kv.second), kv.first);
         for (const auto& kv : aim)
@@ -695,11 +753,22 @@ shared by the whole process: the Dewarper made last sets it for all of them.
 Outlines of every sub view are drawn on the main view (line_mask 0xFF).
 fast: render in fast mode, every view sampled once from the 4:2:0 frame (the same
 views at a fraction of the cost, not the exact path's bytes).
+lens: the camera's projection, "builtin" (the library's own, the default),
+"equidistant", "equisolid", "stereographic", "orthographic" or "polynomial";
+fov: the field of view its circle spans, degrees (None: 180); k: (k1, k2, k3, k4)
+of the polynomial, as OpenCV's fisheye calibration gives them in D.
 )doc")
-        .def(py::init<const std::string&, py::object, const std::string&, int, std::pair<int, int>, int, bool>(),
+        .def(py::init<const std::string&, py::object, const std::string&, int, std::pair<int, int>, int, bool,
+                      const std::string&, std::optional<double>, const std::optional<std::vector<double>>&>(),
              py::arg("mount") = "ceiling", py::arg("radius") = py::none(), py::arg("view") = "panorama",
              py::arg("sub_views") = 0, py::arg("sub_size") = std::make_pair(640, 360), py::arg("workers") = 2,
-             py::arg("fast") = false)
+             py::arg("fast") = false, py::arg("lens") = "builtin", py::arg("fov") = py::none(),
+             py::arg("k") = py::none())
+        .def("set_lens", &Dewarper::SetLens, py::arg("lens") = "builtin", py::arg("fov") = py::none(),
+             py::arg("k") = py::none(), "Changes the lens; the arguments are the constructor's")
+        .def_property_readonly("lens", &Dewarper::Lens,
+                               "The lens as set_lens takes it: {'lens': name, 'fov': degrees or None, "
+                               "'k': tuple or None}")
         .def("process", &Dewarper::Process, py::arg("frame"), py::arg("format") = "bgr", R"doc(
 Dewarps one frame and returns [main view, sub view 0, sub view 1, ...] as new uint8 arrays.
 
@@ -746,6 +815,7 @@ The GIL is released while the views are rendered.
           py::arg("radius") = py::none(), py::arg("view") = "panorama", py::arg("sub_views") = 0,
           py::arg("sub_size") = std::make_pair(640, 360), py::arg("format") = "bgr",
           py::arg("zoom") = std::map<int, int>(), py::arg("aim") = std::map<int, std::pair<int, int>>(),
-          py::arg("line_mask") = 0xFF, py::arg("repeat") = 1,
+          py::arg("line_mask") = 0xFF, py::arg("repeat") = 1, py::arg("lens") = "builtin",
+          py::arg("fov") = py::none(), py::arg("k") = py::none(),
           "Testing hook: the frame through the threaded CZRFishEyeDewarper; (views, best seconds per frame).");
 }

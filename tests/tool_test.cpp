@@ -28,6 +28,8 @@
 
 #include "LensCircle.h"
 #include "Outputs.h"
+#include "PipelineOptions.h"
+#include "Session.h"
 #include "TestSupport.h"
 #include "scene/FisheyeScene.h"
 
@@ -873,6 +875,150 @@ TEST(ToolTest, BadInputsEndWithOneLineAndTheirStatus)
         EXPECT_EQ(r.status, c.status) << c.args << ": " << r.err;
         EXPECT_EQ(std::count(r.err.begin(), r.err.end(), '\n'), 1) << c.args << ": " << r.err;
     }
+}
+
+// Each bad lens option: status 2, one line, and the line names the option at fault.
+TEST(ToolTest, BadLensOptionsEndWithOneLineNamingTheOption)
+{
+    const fs::path dir = TempDir("lens");
+    const std::string picture = (dir / "in.png").string();
+    ASSERT_TRUE(cv::imwrite(picture, zrscene::RenderFisheye(ZR_FE_INSTALL_CEILING, 128)));
+    const std::string dewarp = "dewarp " + picture + " ";
+    struct Case {
+        std::string args, named;
+    };
+    const Case cases[] = {
+        {dewarp + "--lens fisheye", "--lens"},
+        {dewarp + "--lens", "--lens"},
+        {dewarp + "--lens equisolid --fov 0", "--fov"},
+        {dewarp + "--lens equisolid --fov 331", "--fov"},
+        {dewarp + "--lens equisolid --fov wide", "--fov"},
+        {dewarp + "--lens orthographic --fov 181", "--fov"},
+        {dewarp + "--fov 190", "--fov"},
+        {dewarp + "--lens equisolid --fov 190 --focal 80", "--focal"},
+        {dewarp + "--lens equisolid --focal -3", "--focal"},
+        // The lens circle has a radius of 64: 10 pixels of focal length never reach it.
+        {dewarp + "--lens equidistant --focal 10", "--focal"},
+        {dewarp + "--lens equisolid --poly 0.1,0,0,0", "--poly"},
+        {dewarp + "--lens polynomial --poly 0.1,0,0", "--poly"},
+        {dewarp + "--lens polynomial --poly 0.1,0,0,0,0", "--poly"},
+        {dewarp + "--lens polynomial --poly 0.1,x,0,0", "--poly"},
+        // Turns back before the rim of a 190-degree circle.
+        {dewarp + "--lens polynomial --fov 190 --poly -0.3,0,0,0", "--poly"},
+        {"demo --lens stereographic --fov 400 --out " + (dir / "demo").string(), "--fov"},
+        {"scene --lens orthographic --fov 200 --out " + (dir / "scene.png").string(), "--fov"},
+        {"view " + picture + " --lens polynomial --poly 1,2,3", "--poly"},
+    };
+    for (const Case& c : cases) {
+        const Result r = RunTool(c.args + (c.args.rfind("dewarp", 0) == 0 ? " --out " + (dir / "o").string() : ""));
+        EXPECT_EQ(r.status, 2) << c.args << ": " << r.err;
+        EXPECT_EQ(std::count(r.err.begin(), r.err.end(), '\n'), 1) << c.args << ": " << r.err;
+        EXPECT_NE(r.err.find(c.named), std::string::npos) << c.args << ": " << r.err;
+    }
+}
+
+// A lens changes the pictures; --focal is the field of view at which the lens reaches the
+// circle given by --circle, in input-frame pixels; the scene rendered through a lens is
+// dewarped right through that lens.
+TEST(ToolTest, LensOptionsChangeTheViewsAndFocalLengthMeetsTheLensCircle)
+{
+    const fs::path dir = TempDir("lensviews");
+    const std::string input = (dir / "in.png").string();
+    // The scene's circle (radius 128) off-centre in a wider frame.
+    cv::Mat frame(256, 320, CV_8UC3, cv::Scalar::all(0));
+    zrscene::RenderFisheye(ZR_FE_INSTALL_CEILING, 256).copyTo(frame(cv::Rect(32, 0, 256, 256)));
+    ASSERT_TRUE(cv::imwrite(input, frame));
+    auto mainView = [&](const std::string& name, const std::string& options) {
+        const fs::path out = dir / name;
+        const Result r = RunTool("dewarp " + input + " --circle 160,128,128 --subviews 1 " + options + " --out " +
+                                 out.string());
+        EXPECT_EQ(r.status, 0) << options << ": " << r.err;
+        return std::make_pair(cv::imread((out / "main.png").string()), cv::imread((out / "sub0.png").string()));
+    };
+    const auto builtin = mainView("builtin", "");
+    const auto equisolid = mainView("equisolid", "--lens equisolid --fov 190");
+    ASSERT_FALSE(builtin.first.empty() || equisolid.first.empty());
+    EXPECT_EQ(builtin.first.size(), equisolid.first.size());
+    EXPECT_LT(LumaPsnr(builtin.first, equisolid.first), 25.0) << "the main view did not change";
+    EXPECT_LT(LumaPsnr(builtin.second, equisolid.second), 25.0) << "the sub view did not change";
+    // An equidistant lens reaches radius 128 at 100 degrees off its axis with f = 128 / (100 pi / 180).
+    const auto byFov = mainView("fov", "--lens equidistant --fov 200");
+    const auto byFocal = mainView("focal", "--lens equidistant --focal 73.33859777674537");
+    EXPECT_EQ(cv::norm(byFov.first, byFocal.first, cv::NORM_INF), 0.0);
+    EXPECT_EQ(cv::norm(byFov.second, byFocal.second, cv::NORM_INF), 0.0);
+    const auto shorterFocal = mainView("focal2", "--lens equidistant --focal 65");
+    EXPECT_LT(LumaPsnr(byFov.first, shorterFocal.first), 40.0) << "--focal did not reach the lens";
+
+    // The room through another lens, dewarped through that lens, gives the sub view that the
+    // default scene (equidistant, 180 degrees) gives through its own; through a wrong lens it does not.
+    auto subView = [&](const std::string& name, const std::string& scene, const std::string& options) {
+        const fs::path picture = dir / (name + ".png"), out = dir / name;
+        EXPECT_EQ(RunTool("scene --mount ceiling --size 512 " + scene + " --out " + picture.string()).status, 0);
+        const Result r = RunTool("dewarp " + picture.string() + " --subviews 1 --angles 0=50,30 " + options +
+                                 " --out " + out.string());
+        EXPECT_EQ(r.status, 0) << options << ": " << r.err;
+        return cv::imread((out / "sub0.png").string());
+    };
+    const cv::Mat truth = subView("equidistant", "", "--lens equidistant --fov 180");
+    const std::string equisolid190 = "--lens equisolid --fov 190";
+    EXPECT_GT(LumaPsnr(subView("equisolid190", equisolid190, equisolid190), truth), 25.0);
+    EXPECT_LT(LumaPsnr(subView("stereographic190", equisolid190, "--lens stereographic --fov 190"), truth), 15.0);
+}
+
+// Sub views neither aimed nor given angles: a ceiling camera's at equal steps of azimuth
+// toward the walls, a wall camera's at equal steps across; the ones given angles keep them.
+TEST(ToolTest, SubViewsNotAimedLookAroundTheRoom)
+{
+    static constexpr int kSide = 512;
+    auto configure = [](const std::vector<std::string>& args) {
+        zrtool::PipelineOptions o;
+        for (size_t i = 0; i < args.size(); ++i)
+            EXPECT_TRUE(zrtool::ParsePipelineOption(args, i, o)) << args[i];
+        o.session.subWidth = 320;
+        o.session.subHeight = 180;
+        auto session = std::make_unique<zrtool::Session>(o.session, kSide);
+        zrtool::ConfigureDewarper(session->Dewarper(), o, kSide);
+        return session;
+    };
+    auto viewOf = [](zrtool::Session& s, int i) {
+        tag_ZR_FE_NORMAL_VIEW_S v;
+        s.Dewarper().GetNormalParam(v, static_cast<unsigned int>(i));
+        return v;
+    };
+
+    auto ceiling = configure({"--subviews", "4"});
+    zrscene::Nv12Picture nv12 = zrscene::BgrToNv12(zrscene::RenderFisheye(ZR_FE_INSTALL_CEILING, kSide));
+    tag_ZRFRAME frame = nv12.Descriptor();
+    std::vector<cv::Mat> pictures;
+    ASSERT_TRUE(ceiling->Run(frame, pictures));
+    // The room's four walls have four colours: the upper part of each view shows its own.
+    std::vector<cv::Scalar> wallColour;
+    for (int i = 0; i < 4; ++i) {
+        const tag_ZR_FE_NORMAL_VIEW_S v = viewOf(*ceiling, i);
+        EXPECT_FLOAT_EQ(v.fAngleZ, 90.0f * i) << "sub view " << i;
+        // The walls of the room lie beyond 45 degrees off the axis of the lens.
+        EXPECT_GT(v.fAngleY, 45.0f) << "sub view " << i;
+        const cv::Mat& p = pictures[1 + i];
+        wallColour.push_back(cv::mean(p(cv::Rect(0, 0, p.cols, p.rows / 4))));
+        for (int j = 0; j < i; ++j)
+            EXPECT_GT(cv::norm(wallColour[i] - wallColour[j]), 60.0) << "sub views " << j << " and " << i;
+    }
+
+    auto wall = configure({"--mount", "wall", "--subviews", "3"});
+    float lastPan = -10.0f;
+    for (int i = 0; i < 3; ++i) {
+        const tag_ZR_FE_NORMAL_VIEW_S v = viewOf(*wall, i);
+        EXPECT_GT(v.fPan, lastPan + 0.2f) << "sub view " << i;
+        lastPan = v.fPan;
+    }
+    const tag_ZR_FE_NORMAL_VIEW_S middle = viewOf(*wall, 1);
+    EXPECT_NEAR(middle.fPan + middle.fFovHor / 2, 0.0f, 1e-4f) << "the middle view looks along the lens axis";
+
+    auto mixed = configure({"--subviews", "2", "--angles", "1=30,45"});
+    EXPECT_EQ(viewOf(*mixed, 0).fAngleZ, 0.0f);
+    EXPECT_GT(viewOf(*mixed, 0).fAngleY, 45.0f);
+    EXPECT_EQ(viewOf(*mixed, 1).fAngleY, 30.0f);
+    EXPECT_EQ(viewOf(*mixed, 1).fAngleZ, 45.0f);
 }
 
 }  // namespace

@@ -1,5 +1,5 @@
-# The synthetic scene and the lens-circle finder and cropper: shared by the tools, their tests
-# and the GStreamer plugin, which may be built without the tools (and their Qt and highgui).
+# The synthetic scene, the lens-circle finder and cropper and the lens models: shared by the tools,
+# their tests and the GStreamer plugin, which may be built without the tools (and their Qt and highgui).
 find_package(OpenCV REQUIRED COMPONENTS core imgproc)
 
 if(NOT TARGET zrfisheye_scene)
@@ -21,4 +21,16 @@ if(NOT TARGET zrfisheye_lenscircle)
   target_link_libraries(zrfisheye_lenscircle PUBLIC opencv_core opencv_imgproc)
   target_compile_options(zrfisheye_lenscircle PRIVATE ${ZRFISHEYE_WARNINGS})
   set_target_properties(zrfisheye_lenscircle PROPERTIES POSITION_INDEPENDENT_CODE ON)
+endif()
+
+if(NOT TARGET zrfisheye_lensmodel)
+  # The lens models' checks and the focal-length conversion, which the shared library keeps
+  # hidden, and their names as text. Lens.cpp is compiled as the library compiles it, so both
+  # agree on every lens.
+  add_library(zrfisheye_lensmodel STATIC ${PROJECT_SOURCE_DIR}/src/geometry/Lens.cpp
+                                         ${CMAKE_CURRENT_LIST_DIR}/zrfisheye/LensText.cpp)
+  target_include_directories(zrfisheye_lensmodel PUBLIC ${PROJECT_SOURCE_DIR}/src/geometry
+                                                        ${CMAKE_CURRENT_LIST_DIR}/zrfisheye ${PROJECT_SOURCE_DIR}/include)
+  target_compile_options(zrfisheye_lensmodel PRIVATE ${ZRFISHEYE_WARNINGS} -ffp-contract=off)
+  set_target_properties(zrfisheye_lensmodel PROPERTIES POSITION_INDEPENDENT_CODE ON)
 endif()

@@ -689,6 +689,48 @@ TEST(GstElement, BadInputIsRefusedWithAMessage)
     }
 }
 
+// lens, fov and poly: read back as set, given to the engine (the pictures are the engine's
+// through that lens), a poly text that is not four numbers refused at once, and a lens
+// that the settings make none of an element error at the next frame.
+TEST(GstElement, LensPropertiesReachTheEngineAndABadLensIsAnError)
+{
+    Pipeline p("mount=ceiling lens=polynomial fov=200 poly=\"0.01,0,0,0\"", {0});
+    gint lens = 0;
+    gdouble fov = 0;
+    gchar* poly = nullptr;
+    g_object_get(p.dewarp, "lens", &lens, "fov", &fov, "poly", &poly, nullptr);
+    EXPECT_EQ(lens, ZR_FE_LENS_POLYNOMIAL);
+    EXPECT_EQ(fov, 200.0);
+    EXPECT_STREQ(poly, "0.01,0,0,0");
+    g_free(poly);
+    {
+        WarningCounter warnings;
+        for (const char* bad : {"0.01,0,0", "0.01,0,0,0,0", "a,b,c,d", "0.01;0;0;0"})
+            g_object_set(p.dewarp, "poly", bad, nullptr);
+        EXPECT_EQ(warnings.count, 4);
+        g_object_get(p.dewarp, "poly", &poly, nullptr);
+        EXPECT_STREQ(poly, "0.01,0,0,0");
+        g_free(poly);
+    }
+
+    ASSERT_TRUE(p.Play());
+    std::unique_ptr<zrfe::Engine> ref(NewEngine(ZR_FE_INSTALL_CEILING, ZR_FE_VIEW_PANORAMA, kSide));
+    ref->SetSubViewNum(1);
+    const tag_ZRLENS want{ZR_FE_LENS_POLYNOMIAL, 200.0f, {0.01, 0.0, 0.0, 0.0}};
+    ASSERT_EQ(ref->SetLens(&want), 0);
+    const Frame f0(kSide, kSide, 0);
+    p.Push(f0, false, 0);
+    f0.LoadInto(*ref, false);
+    ExpectSame(p.PullPicture(-1), Render(*ref, -1), "main view through the lens");
+    ExpectSame(p.PullPicture(0), Render(*ref, 0), "sub view through the lens");
+
+    // An orthographic lens images at most 180 degrees.
+    g_object_set(p.dewarp, "lens", ZR_FE_LENS_ORTHOGRAPHIC, nullptr);
+    p.Push(Frame(kSide, kSide, 1), false, kFrameDuration);
+    const std::string error = FirstError(p);
+    EXPECT_NE(error.find("orthographic"), std::string::npos) << error;
+}
+
 // The synthetic fisheye scene, off-centre in a larger black frame with its corner on even
 // coordinates: the square around its lens circle is then the scene picture exactly.
 constexpr int kSceneSide = 256;

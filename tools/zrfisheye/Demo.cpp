@@ -6,6 +6,7 @@
 #include <opencv2/imgcodecs.hpp>
 
 #include "Commands.h"
+#include "LensOptions.h"
 #include "Session.h"
 
 namespace zrtool {
@@ -49,12 +50,15 @@ void Write(const std::string& path, const cv::Mat& picture)
     Announce(path, picture);
 }
 
-void RunMount(ENUM_ZR_FE_INSTALL_MODE_E mount, int side, bool fast, const std::filesystem::path& dir)
+void RunMount(ENUM_ZR_FE_INSTALL_MODE_E mount, int side, bool fast, const LensOptions& lens,
+              const std::filesystem::path& dir)
 {
     const std::string name = zrscene::MountName(mount);
     std::filesystem::create_directories(dir / name);
     auto t0 = Clock::now();
-    const cv::Mat scene = zrscene::RenderFisheye(mount, side);
+    // Through the lens named, the room is seen as the dewarper is told it is.
+    const cv::Mat scene = lens.given ? zrscene::RenderFisheye(mount, side, ResolveLens(lens, side / 2))
+                                     : zrscene::RenderFisheye(mount, side);
     zrscene::Nv12Picture nv12 = zrscene::BgrToNv12(scene);
     tag_ZRFRAME frame = nv12.Descriptor();
     Write((dir / name / "fisheye.png").string(), scene);
@@ -70,6 +74,7 @@ void RunMount(ENUM_ZR_FE_INSTALL_MODE_E mount, int side, bool fast, const std::f
     t0 = Clock::now();
     Session session(settings, side);
     CZRFishEyeDewarper& d = session.Dewarper();
+    ApplyLens(d, lens, side / 2);
     std::printf("  %s: dewarper built in %.0f ms\n", name.c_str(), MsSince(t0));
 
     // Aim the sub views by clicks on the main view, as a user would.
@@ -126,14 +131,17 @@ int RunDemo(const std::vector<std::string>& args)
     std::string out = "zrfisheye-demo";
     int side = 1024;
     bool fast = false;
+    LensOptions lens;
     for (size_t i = 0; i < args.size(); ++i) {
         if (args[i] == "--help") {
-            std::puts("usage: zrfisheye demo [--out DIR] [--size N] [--fast]\n"
+            std::puts("usage: zrfisheye demo [--out DIR] [--size N] [--fast] [lens options]\n"
                       "Renders the synthetic room (N x N fisheye pictures, default 1024) for the ceiling,\n"
                       "ground and wall mounts, runs each through the dewarper with the main view as circle,\n"
                       "panorama and double panorama and four sub views aimed at the walls, and writes every\n"
                       "view and a contact sheet per mount as PNG under DIR (default zrfisheye-demo).\n"
-                      "--fast renders in fast mode: every view sampled once from the 4:2:0 frame.");
+                      "--fast renders in fast mode: every view sampled once from the 4:2:0 frame.\n"
+                      "With --lens the room is seen through that lens and the dewarper is given it.");
+            std::fputs(kLensOptionsHelp, stdout);
             return 0;
         } else if (args[i] == "--out") {
             out = OptionValue(args, i);
@@ -141,17 +149,18 @@ int RunDemo(const std::vector<std::string>& args)
             fast = true;
         } else if (args[i] == "--size") {
             side = ParseInt("--size", OptionValue(args, i), 256, 4096) / 2 * 2;
-        } else {
+        } else if (!ParseLensOption(args, i, lens)) {
             throw UsageError("unknown option '" + args[i] + "'");
         }
     }
+    CheckLensOptions(lens);
     const auto t0 = Clock::now();
     std::error_code ec;
     std::filesystem::create_directories(out, ec);
     if (ec)
         throw UsageError("cannot create '" + out + "': " + ec.message());
     for (ENUM_ZR_FE_INSTALL_MODE_E mount : {ZR_FE_INSTALL_CEILING, ZR_FE_INSTALL_GROUND, ZR_FE_INSTALL_WALL})
-        RunMount(mount, side, fast, out);
+        RunMount(mount, side, fast, lens, out);
     std::printf("demo done in %.1f s; open %s/*/contact-sheet.png\n", MsSince(t0) / 1000.0, out.c_str());
     return 0;
 }

@@ -62,6 +62,7 @@ Options Parse(const std::vector<std::string>& args)
         if (a == "--help") {
             std::fputs(kHelpHead, stdout);
             std::fputs(kPipelineOptionsHelp, stdout);
+            std::fputs(kLensOptionsHelp, stdout);
             std::fputs(kHelpTail, stdout);
             throw HelpShown();
         } else if (a == "--max-frames") {
@@ -76,17 +77,11 @@ Options Parse(const std::vector<std::string>& args)
             o.quiet = true;
         } else if (a == "--out") {
             o.out = OptionValue(args, i);
-        } else if (!a.empty() && a[0] == '-') {
-            throw UsageError("unknown option '" + a + "'");
-        } else if (o.input.empty()) {
-            o.input = a;
         } else {
-            throw UsageError("more than one input: '" + o.input + "' and '" + a + "'");
+            TakeInput(a, o.input);
         }
     }
-    if (o.input.empty())
-        throw UsageError("no INPUT given (try --help)");
-    CheckPipelineOptions(o.pipeline);
+    FinishPipelineOptions(o.input, o.pipeline);
     return o;
 }
 
@@ -94,7 +89,7 @@ std::unique_ptr<Session> StartSession(const Options& o, int side)
 {
     CheckFrameSide(o.pipeline, side);
     std::unique_ptr<Session> session(new Session(o.pipeline.session, side));
-    ConfigureDewarper(session->Dewarper(), o.pipeline);
+    ConfigureDewarper(session->Dewarper(), o.pipeline, side);
     return session;
 }
 

@@ -14,6 +14,12 @@ const int kMaxZoomLevel = 20;
 const int kMaxPoint = 65535;
 const int kMaxSubViewSide = 8192;
 const int kMinFrameSide = 32;
+const float kDegreesPerTurn = 360.0f;
+// A spread floor or ceiling view asks for this tilt, straight out to the horizon; the
+// dewarper clamps it to the steepest tilt that keeps the view inside the lens circle.
+const float kHorizonTilt = 90.0f;
+// A pan past either end of any wall window, which the dewarper clamps to that end.
+const float kBeyondAnyPan = 10.0f;
 
 int SubIndex(const std::string& option, const std::string& text, std::string& rest)
 {
@@ -42,6 +48,8 @@ const char kPipelineOptionsHelp[] =
     "                                frames that are not square; a square frame is otherwise fed whole)\n"
     "  --no-crop                     feed the frame as it is (a non-square one is stretched to a square)\n"
     "  --fast                        fast render mode: every view sampled once from the 4:2:0 frame\n"
+    "Sub views that are neither aimed nor given angles look around the room: floor and ceiling\n"
+    "cameras' at equal steps of azimuth, toward the walls; a wall camera's at equal steps across.\n"
     "The square around the lens circle is fed to the dewarper, black where it leaves the frame.\n";
 
 bool ParsePipelineOption(const std::vector<std::string>& args, size_t& i, PipelineOptions& o)
@@ -99,7 +107,7 @@ bool ParsePipelineOption(const std::vector<std::string>& args, size_t& i, Pipeli
         o.circle.mode = CircleChoice::kStretch;
     } else if (a == "--fast") {
         o.session.fast = true;
-    } else {
+    } else if (!ParseLensOption(args, i, o.lens)) {
         return false;
     }
     return true;
@@ -111,6 +119,23 @@ void CheckPipelineOptions(const PipelineOptions& o)
         if (kv.first >= o.session.subViews)
             throw UsageError("sub view " + std::to_string(kv.first) + " is set but --subviews is " +
                              std::to_string(o.session.subViews));
+    CheckLensOptions(o.lens);
+}
+
+void TakeInput(const std::string& arg, std::string& input)
+{
+    if (!arg.empty() && arg[0] == '-')
+        throw UsageError("unknown option '" + arg + "'");
+    if (!input.empty())
+        throw UsageError("more than one input: '" + input + "' and '" + arg + "'");
+    input = arg;
+}
+
+void FinishPipelineOptions(const std::string& input, const PipelineOptions& o)
+{
+    if (input.empty())
+        throw UsageError("no INPUT given (try --help)");
+    CheckPipelineOptions(o);
 }
 
 void CheckFrameSide(const PipelineOptions& o, int side)
@@ -123,18 +148,53 @@ void CheckFrameSide(const PipelineOptions& o, int side)
                          "-pixel frame (at most " + std::to_string(side / 2) + ")");
 }
 
-void ConfigureDewarper(CZRFishEyeDewarper& d, const PipelineOptions& o)
+namespace {
+
+// Sub view i of n looks the i-th of n equal steps around: floor and ceiling views toward the
+// walls at equal steps of azimuth, wall views at equal steps of pan across the window, level
+// with the lens axis.
+void SpreadSubView(CZRFishEyeDewarper& d, bool wall, int i, int n)
 {
+    tag_ZR_FE_NORMAL_VIEW_S v;
+    d.GetNormalParam(v, static_cast<unsigned int>(i));
+    if (!wall) {
+        v.fAngleY = kHorizonTilt;
+        v.fAngleZ = kDegreesPerTurn * static_cast<float>(i) / static_cast<float>(n);
+        d.SetNormalView(v, i);
+        return;
+    }
+    // The pans the window allows, as the dewarper clamps them for this view's width.
+    float ends[2];
+    for (int e = 0; e < 2; ++e) {
+        v.fPan = e ? kBeyondAnyPan : -kBeyondAnyPan;
+        d.SetNormalView(v, i);
+        d.GetNormalParam(v, static_cast<unsigned int>(i));
+        ends[e] = v.fPan;
+    }
+    // The middle of the i-th of n equal parts, so that one view looks straight ahead.
+    v.fPan = ends[0] + (ends[1] - ends[0]) * (static_cast<float>(i) + 0.5f) / static_cast<float>(n);
+    v.fTilt = -v.fFovVer / 2;
+    d.SetNormalView(v, i);
+}
+
+}  // namespace
+
+void ConfigureDewarper(CZRFishEyeDewarper& d, const PipelineOptions& o, int side)
+{
+    // First: the aims below go through the lens.
+    ApplyLens(d, o.lens, o.session.radius > 0 ? o.session.radius : side / 2);
     if (o.angle >= 0 && d.SetGroundAngle(static_cast<unsigned int>(o.angle)) != 0)
         throw UsageError("--angle applies to ceiling and ground mounts only");
     if (o.startY >= 0 && d.SetWallStarty(static_cast<unsigned int>(o.startY)) != 0)
         throw UsageError("--start-y applies to the wall mount only");
     const bool wall = o.session.mount == ZR_FE_INSTALL_WALL;
-    for (const auto& kv : o.subs) {
-        const int i = kv.first;
-        const SubViewSetting& s = kv.second;
+    for (int i = 0; i < o.session.subViews; ++i) {
+        const auto set = o.subs.find(i);
+        const SubViewSetting s = set != o.subs.end() ? set->second : SubViewSetting();
         if (s.zoom >= 0)
             d.ZoomNormalView(static_cast<unsigned int>(s.zoom), i);
+        if (!s.angles && !s.aim)
+            SpreadSubView(d, wall, i, o.session.subViews);
         if (s.angles) {
             tag_ZR_FE_NORMAL_VIEW_S v;
             d.GetNormalParam(v, static_cast<unsigned int>(i));

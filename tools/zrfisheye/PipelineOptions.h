@@ -1,5 +1,5 @@
 // The dewarper settings that every command taking the user's footage shares:
-// mount, lens circle, view type, panorama position and sub views.
+// mount, lens, lens circle, view type, panorama position and sub views.
 #ifndef ZRFISHEYE_TOOLS_PIPELINEOPTIONS_H
 #define ZRFISHEYE_TOOLS_PIPELINEOPTIONS_H
 
@@ -10,6 +10,7 @@
 #include <opencv2/core.hpp>
 
 #include "LensCircle.h"
+#include "LensOptions.h"
 #include "Session.h"
 
 namespace zrtool {
@@ -26,6 +27,7 @@ struct PipelineOptions {
     SessionSettings session;
     int angle = -1, startY = -1;
     CircleChoice circle;
+    LensOptions lens;
     std::map<int, SubViewSetting> subs;
 };
 
@@ -35,13 +37,21 @@ extern const char kPipelineOptionsHelp[];
 // Takes option args[i] (and its value) when it is one of these; false when it is not.
 // Throws UsageError on a bad value.
 bool ParsePipelineOption(const std::vector<std::string>& args, size_t& i, PipelineOptions& o);
-// Checks what only the whole command line shows (a sub view set beyond --subviews).
+// Checks what only the whole command line shows (a sub view set beyond --subviews, the lens
+// options together).
 void CheckPipelineOptions(const PipelineOptions& o);
+
+// The end of a command's option loop: an argument that no option took is the INPUT, of which
+// there is one. Throws UsageError for an unknown option or a second INPUT.
+void TakeInput(const std::string& arg, std::string& input);
+// After the loop: refuses a command line without INPUT, then checks the options.
+void FinishPipelineOptions(const std::string& input, const PipelineOptions& o);
 
 // Refuses a frame side that the options cannot be used with.
 void CheckFrameSide(const PipelineOptions& o, int side);
-// Applies angle, wall start row and the sub view settings to a dewarper.
-void ConfigureDewarper(CZRFishEyeDewarper& d, const PipelineOptions& o);
+// Applies the lens, angle, wall start row and the sub view settings to a dewarper fed frames
+// of this width. Sub views that are neither aimed nor given angles are spread around the room.
+void ConfigureDewarper(CZRFishEyeDewarper& d, const PipelineOptions& o, int side);
 
 }  // namespace zrtool
 

@@ -91,6 +91,7 @@ Options Parse(const std::vector<std::string>& args)
         if (a == "--help") {
             std::fputs(kHelpHead, stdout);
             std::fputs(kPipelineOptionsHelp, stdout);
+            std::fputs(kLensOptionsHelp, stdout);
             std::fputs(kHelpControls, stdout);
             throw HelpShown();
         } else if (a == "--loop") {
@@ -99,17 +100,11 @@ Options Parse(const std::vector<std::string>& args)
             o.out = OptionValue(args, i);
         } else if (a == "--width") {
             o.width = ParseInt(a, OptionValue(args, i), kMinWidth, kMaxWidth);
-        } else if (!a.empty() && a[0] == '-') {
-            throw UsageError("unknown option '" + a + "'");
-        } else if (o.input.empty()) {
-            o.input = a;
         } else {
-            throw UsageError("more than one input: '" + o.input + "' and '" + a + "'");
+            TakeInput(a, o.input);
         }
     }
-    if (o.input.empty())
-        throw UsageError("no INPUT given (try --help)");
-    CheckPipelineOptions(o.pipeline);
+    FinishPipelineOptions(o.input, o.pipeline);
     return o;
 }
 
@@ -266,7 +261,7 @@ void Viewer::StartSession(const std::shared_ptr<SourceFrame>& first)
     const int side = first->nv12.width;
     CheckFrameSide(m_o.pipeline, std::min(first->nv12.width, first->nv12.height));
     m_session.reset(new Session(m_o.pipeline.session, side));
-    ConfigureDewarper(D(), m_o.pipeline);
+    ConfigureDewarper(D(), m_o.pipeline, side);
 }
 
 void Viewer::ApplyLineMask()
