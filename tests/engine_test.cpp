@@ -1,5 +1,6 @@
 // Identity sweeps: every view that the engine renders, and every picture the
 // threaded dewarper delivers, byte for byte against the literal composition.
+#include <functional>
 #include <memory>
 #include <thread>
 
@@ -203,7 +204,7 @@ TEST(SharedTables, EnginesOfOneGeometryShareTablesUntilOneChanges)
         }
         EXPECT_EQ(PanoramaMemory(a), PanoramaMemory(b));
         EXPECT_EQ(SubViewMemory(a, 1), SubViewMemory(b, 1));
-        EXPECT_EQ(a.Core().m_mapPoint.get(), b.Core().m_mapPoint.get());
+        EXPECT_EQ(a.Core().PointMap().get(), b.Core().PointMap().get());
         EXPECT_EQ(zrfe::SharedRemapTables().LiveCount(), before + 3) << "the panorama and two different sub views";
 
         // A new aim and a new radius on b: a keeps its tables and its bytes.
@@ -220,3 +221,35 @@ TEST(SharedTables, EnginesOfOneGeometryShareTablesUntilOneChanges)
 }
 
 }  // namespace
+
+// A panorama point found for an original-view point converts back to that point,
+// through every change of the panorama table after the first query: radius, mount
+// and lens. (The point map is built when first asked for; a stale one fails here.)
+TEST(PointConversion, PanoramaPointsFollowEveryTableChange)
+{
+    zrfe::Engine e(ZR_FE_INSTALL_CEILING, 200, ZR_FE_VIEW_PANORAMA, 256, 64, 48);
+    const tag_ZRLENS equisolid{ZR_FE_LENS_EQUISOLID, 190.0f, {}};
+    const std::function<int()> changes[] = {
+        [&] { return 0; },
+        [&] { return e.SetInstallMode(ZR_FE_INSTALL_CEILING, 232); },
+        [&] { return e.SetInstallMode(ZR_FE_INSTALL_WALL, 232); },
+        [&] { return e.SetLens(&equisolid); },
+        [&] { return e.SetInstallMode(ZR_FE_INSTALL_GROUND, 232); },
+        [&] { return e.SetLens(nullptr); },
+    };
+    for (size_t c = 0; c < sizeof changes / sizeof changes[0]; ++c) {
+        ASSERT_EQ(changes[c](), 0) << "change " << c;
+        int converted = 0;
+        for (unsigned short y = 0; y < 220; y += 11)
+            for (unsigned short x = 0; x < 460; x += 23) {
+                tag_ZR_FE_POINT_S original{}, panorama{}, back{};
+                if (e.GetOriginalPoint({x, y}, original) != 0 || (original.nX == 0 && original.nY == 0))
+                    continue;
+                ASSERT_EQ(e.GetPanoramaPoint(original, panorama), 0) << "change " << c;
+                ASSERT_EQ(e.GetOriginalPoint(panorama, back), 0) << "change " << c;
+                EXPECT_TRUE(back.nX == original.nX && back.nY == original.nY) << "change " << c;
+                ++converted;
+            }
+        EXPECT_GT(converted, 100) << "change " << c;
+    }
+}

@@ -39,7 +39,6 @@ EngineCore::EngineCore(ENUM_ZR_FE_INSTALL_MODE_E eInstallMode, int nRadius, ENUM
       m_stWallView{0, 0, 0, 0, 0, 0},
       m_pPanoramaMap(new ZRFishEyeMap),
       m_bNormalMapInUse{},
-      m_mapPoint(std::make_shared<ZRPointMap>()),
       m_nSubViewNum(0),
       m_nLineMask(0),
       m_pMatSource(new cv::Mat)

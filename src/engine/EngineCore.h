@@ -12,6 +12,7 @@
 #include <atomic>
 #include <functional>
 #include <memory>
+#include <mutex>
 
 #include <opencv2/core.hpp>
 
@@ -120,8 +121,10 @@ public:
     // or vanish; m_bNormalMapInUse says which ones a sub view has claimed.
     std::array<std::unique_ptr<ZRFishEyeMap>, kMaxSubViews> m_pNormalMap;
     bool m_bNormalMapInUse[kMaxSubViews];
-    // Shared with every engine whose panorama table is the same.
-    std::shared_ptr<const ZRPointMap> m_mapPoint;
+    // Shared with every engine whose panorama table is the same. Built when a
+    // panorama point is first asked for after the table changed (null until then):
+    // a host that never asks holds none and its rebuilds skip it.
+    std::shared_ptr<const ZRPointMap> PointMap() const;
     tag_ZR_FE_POINT_SET_S m_stSubViewPoints[kMaxSubViews];
     mutable CZRMutex m_mtxSubViewPoints;
     std::atomic<int> m_nSubViewNum;
@@ -161,6 +164,8 @@ private:
                               const std::function<void(cv::Mat&, cv::Mat&)>& build,
                               const std::function<void()>& alsoUnderLock = nullptr);
     TableKey PanoramaKey() const;
+    mutable std::mutex m_mtxPointMap;
+    mutable std::shared_ptr<const ZRPointMap> m_mapPoint;
     static bool RadiusFitsPictureLimit(int nMode, unsigned int uRadius);
     // A table key's lens part for the current lens.
     std::array<uint64_t, 6> LensKey() const;

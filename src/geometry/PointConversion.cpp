@@ -6,13 +6,22 @@ namespace zrfe {
 
 int EngineCore::UpdatePointMap()
 {
-    // The point map follows the panorama table: shared where the table is.
-    m_mapPoint = SharedPointMaps().Get(PanoramaKey(), [this] {
-        auto points = std::make_shared<ZRPointMap>();
-        points->Build(m_pPanoramaMap->m_matMapX, m_pPanoramaMap->m_matMapY);
-        return std::shared_ptr<const ZRPointMap>(std::move(points));
-    });
+    std::lock_guard<std::mutex> lock(m_mtxPointMap);
+    m_mapPoint.reset();
     return 0;
+}
+
+std::shared_ptr<const ZRPointMap> EngineCore::PointMap() const
+{
+    // The point map follows the panorama table: shared where the table is.
+    std::lock_guard<std::mutex> lock(m_mtxPointMap);
+    if (!m_mapPoint)
+        m_mapPoint = SharedPointMaps().Get(PanoramaKey(), [this] {
+            auto points = std::make_shared<ZRPointMap>();
+            points->Build(m_pPanoramaMap->m_matMapX, m_pPanoramaMap->m_matMapY);
+            return std::shared_ptr<const ZRPointMap>(std::move(points));
+        });
+    return m_mapPoint;
 }
 
 int EngineCore::GetOriginalPoint(const tag_ZR_FE_POINT_S& stPanorama, tag_ZR_FE_POINT_S& stOriginal) const
@@ -47,7 +56,7 @@ int EngineCore::GetPanoramaPoint(const tag_ZR_FE_POINT_S& stOriginal, tag_ZR_FE_
     if (m_eMainViewType != ZR_FE_VIEW_PANORAMA)
         return -1;
     tag_ZR_FE_POINT_S table;
-    if (!m_mapPoint->Find(stOriginal, table))
+    if (!PointMap()->Find(stOriginal, table))
         return -1;
     tag_ZR_FE_POINT_S out = table;
     if (IsWall(m_eInstallMode)) {
