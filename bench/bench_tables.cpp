@@ -27,6 +27,19 @@ void BM_InstallModeRebuild(benchmark::State& state)
 }
 BENCHMARK(BM_InstallModeRebuild)->Arg(ZR_FE_INSTALL_CEILING)->Arg(ZR_FE_INSTALL_WALL)->Unit(benchmark::kMillisecond);
 
+// A mount change at r = 1024, ceiling to wall and back: every table of the new
+// mount is built (nothing else holds them), and its point map unless none is asked for.
+void BM_MountChange(benchmark::State& state)
+{
+    CZRFishEyeDewarper d(ZR_FE_INSTALL_CEILING, 1024, ZR_FE_VIEW_PANORAMA, 1280, 1280, 720, 0);
+    bool wall = false;
+    for (auto _ : state) {
+        wall = !wall;
+        d.SetInstallMode(wall ? ZR_FE_INSTALL_WALL : ZR_FE_INSTALL_CEILING, 1024);
+    }
+}
+BENCHMARK(BM_MountChange)->Unit(benchmark::kMillisecond);
+
 // The parts of that rebuild on their own.
 void BM_GroundPanoramaTable(benchmark::State& state)
 {
