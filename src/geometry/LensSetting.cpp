@@ -1,6 +1,8 @@
 // Changing the lens: every table follows, none changes size, so the ground angle
 // and the wall window stay where the host put them.
+#include <algorithm>
 #include <cstring>
+#include <iterator>
 
 #include "LensGeometry.h"
 #include "engine/EngineCore.h"
@@ -18,8 +20,12 @@ int EngineCore::SetLens(const tag_ZRLENS& stLens, bool bForce)
     std::shared_ptr<const LensProjection> projection;
     if (!builtin)
         projection = std::make_shared<const LensProjection>(stLens);
+    // Only the polynomial has coefficients: the others read back with zeros.
+    tag_ZRLENS stored = builtin ? BuiltinLens() : stLens;
+    if (stored.eModel != ZR_FE_LENS_POLYNOMIAL)
+        std::fill(std::begin(stored.dK), std::end(stored.dK), 0.0);
     m_pPanoramaMap->WithLock([&] {
-        m_stLens = builtin ? BuiltinLens() : stLens;
+        m_stLens = stored;
         m_pLens = std::move(projection);
     });
     // A radius the constructor was refused left no panorama; it gets none now either.

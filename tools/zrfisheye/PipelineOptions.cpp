@@ -148,11 +148,7 @@ void CheckFrameSide(const PipelineOptions& o, int side)
                          "-pixel frame (at most " + std::to_string(side / 2) + ")");
 }
 
-namespace {
-
-// Sub view i of n looks the i-th of n equal steps around: floor and ceiling views toward the
-// walls at equal steps of azimuth, wall views at equal steps of pan across the window, level
-// with the lens axis.
+// Wall views are level with the lens axis.
 void SpreadSubView(CZRFishEyeDewarper& d, bool wall, int i, int n)
 {
     tag_ZR_FE_NORMAL_VIEW_S v;
@@ -176,8 +172,6 @@ void SpreadSubView(CZRFishEyeDewarper& d, bool wall, int i, int n)
     v.fTilt = -v.fFovVer / 2;
     d.SetNormalView(v, i);
 }
-
-}  // namespace
 
 void ConfigureDewarper(CZRFishEyeDewarper& d, const PipelineOptions& o, int side)
 {

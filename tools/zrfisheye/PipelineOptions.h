@@ -52,6 +52,9 @@ void CheckFrameSide(const PipelineOptions& o, int side);
 // Applies the lens, angle, wall start row and the sub view settings to a dewarper fed frames
 // of this width. Sub views that are neither aimed nor given angles are spread around the room.
 void ConfigureDewarper(CZRFishEyeDewarper& d, const PipelineOptions& o, int side);
+// Aims sub view i as the i-th of n spread around the room: floor and ceiling views toward
+// the walls at equal steps of azimuth, wall views at equal steps of pan across the window.
+void SpreadSubView(CZRFishEyeDewarper& d, bool wall, int i, int n);
 
 }  // namespace zrtool
 

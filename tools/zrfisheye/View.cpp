@@ -272,9 +272,13 @@ void Viewer::ApplyLineMask()
 
 void Viewer::SetSubViews(int count)
 {
-    if (count == m_session->SubViewCount())
+    const int before = m_session->SubViewCount();
+    if (count == before)
         return;
     m_session->SetSubViewCount(count);
+    // An added view looks around the room too, not at the floor below the camera.
+    for (int i = before; i < count; ++i)
+        SpreadSubView(D(), D().GetInstallMode() == ZR_FE_INSTALL_WALL, i, count);
     m_selected = std::max(0, std::min(m_selected, count - 1));
     m_views.resize(std::min(m_views.size(), static_cast<size_t>(1 + count)));
     ApplyLineMask();
