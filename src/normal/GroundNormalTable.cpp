@@ -47,10 +47,9 @@ void FillGroundViewThroughLens(const cv::Mat& rotation, const cv::Mat& P, float 
             for (int u = 0; u < matMapX.cols; ++u) {
                 const cv::Vec3f ray = back * cv::Vec3f((static_cast<float>(u) - cx) / fx, y, 1.0f);
                 float X = 0.0f, Y = 0.0f;
-                if (!lens.Project(ray[0], ray[1], ray[2], R, R, X, Y))
-                    X = Y = 0.0f;
-                px[u] = X;
-                py[u] = Y;
+                const bool seen = lens.Project(ray[0], ray[1], ray[2], R, R, X, Y);
+                px[u] = seen ? X : 0.0f;
+                py[u] = seen ? Y : 0.0f;
             }
         }
     });
