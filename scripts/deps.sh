@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
 # Installs the Debian packages that building and testing ZRFishEye needs, when any is missing.
 set -euo pipefail
-packages=(cmake make g++ pkg-config libopencv-dev libopencv-contrib-dev libgtest-dev libbenchmark-dev
+packages=(cmake make g++ pkg-config libopencv-dev libopencv-contrib-dev libhwy-dev libgtest-dev libbenchmark-dev
           pybind11-dev python3-dev python3-numpy python3-pytest python3-opencv
           clang libclang-rt-14-dev libfuzzer-14-dev
           qtbase5-dev xvfb xdotool imagemagick

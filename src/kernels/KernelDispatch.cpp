@@ -9,6 +9,8 @@ std::vector<const KernelTable*> AvailableKernelTables()
     std::vector<const KernelTable*> tables = {&ReferenceKernels(), &ScalarKernels()};
     if (const KernelTable* simd = Simd128Kernels())
         tables.push_back(simd);
+    for (const KernelTable* vector : HighwayKernelTables())
+        tables.push_back(vector);
     return tables;
 }
 

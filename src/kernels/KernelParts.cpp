@@ -123,20 +123,35 @@ unsigned char* PlaneRow(const PlanarPicture& out, int plane, int row)
     return out.planes[plane] + static_cast<size_t>(row) * static_cast<size_t>(out.pitches[plane]);
 }
 
-// Runs gather over output row r of the layout: one or two runs of a table row.
-void GatherLayoutRow(GatherRunFn gather, const cv::Mat& src, const RemapTable& table, const RowLayout& layout, int r,
-                     unsigned char* out)
+// Runs gather over count columns of output row r of the layout from column
+// first: one or two runs of a table row.
+void GatherLayoutSpan(GatherRunFn gather, const cv::Mat& src, const RemapTable& table, const RowLayout& layout, int r,
+                      int first, int count, unsigned char* out)
 {
     const int tableRow = layout.tableRow[static_cast<size_t>(r)];
     const cv::Vec2s* taps = table.taps.ptr<cv::Vec2s>(tableRow);
     const uint16_t* fractions = table.fractions.ptr<uint16_t>(tableRow);
-    int column = layout.columnStart[static_cast<size_t>(r)];
-    for (int done = 0; done < layout.width;) {
-        const int run = std::min(layout.width - done, table.taps.cols - column);
+    int column = (layout.columnStart[static_cast<size_t>(r)] + first) % table.taps.cols;
+    for (int done = 0; done < count;) {
+        const int run = std::min(count - done, table.taps.cols - column);
         gather(src, taps + column, fractions + column, run, out + static_cast<size_t>(done) * kChannels);
         done += run;
         column = 0;
     }
+}
+
+// The output is gathered in tiles of this many rows and columns rather than row
+// by row: the source pixels of a tile lie close together (a panorama row is a
+// whole ring of the circle), so each is read from the cache, not from memory.
+const int kTileRows = 32;  // even: the 4:2:0 path converts row pairs
+const int kTileColumns = 128;
+
+// Calls fn(firstColumn, count) for each column tile of a row band.
+template <class TileFn>
+void ForEachColumnTile(int width, const TileFn& fn)
+{
+    for (int first = 0; first < width; first += kTileColumns)
+        fn(first, std::min(kTileColumns, width - first));
 }
 
 }  // namespace
@@ -152,8 +167,14 @@ void GatherRunScalar(const cv::Mat& src, const cv::Vec2s* taps, const uint16_t* 
 void RemapWith(GatherRunFn gather, const cv::Mat& src, const RemapTable& table, const RowLayout& layout, cv::Mat& dst)
 {
     ParallelRows(layout.height(), layout.width, [&](int firstRow, int endRow) {
-        for (int r = firstRow; r < endRow; ++r)
-            GatherLayoutRow(gather, src, table, layout, r, dst.ptr<unsigned char>(r));
+        for (int band = firstRow; band < endRow; band += kTileRows) {
+            const int bandEnd = std::min(endRow, band + kTileRows);
+            ForEachColumnTile(layout.width, [&](int first, int count) {
+                for (int r = band; r < bandEnd; ++r)
+                    GatherLayoutSpan(gather, src, table, layout, r, first, count,
+                                     dst.ptr<unsigned char>(r) + static_cast<size_t>(first) * kChannels);
+            });
+        }
     });
 }
 
@@ -202,16 +223,22 @@ void RemapTo420With(GatherRunFn gather, RowPairTo420Fn rowPair, WorkingTo420Fn t
         toPlanes(picture, out);
         return;
     }
-    // Two output rows at a time, straight into the planes.
+    // A tile at a time into a small buffer, then its row pairs straight into the planes.
     ParallelRows(layout.height() / 2, 2 * layout.width, [&](int firstPair, int endPair) {
-        std::vector<unsigned char> rows(2 * static_cast<size_t>(layout.width) * kChannels);
-        unsigned char* top = rows.data();
-        unsigned char* bottom = top + static_cast<size_t>(layout.width) * kChannels;
-        for (int j = firstPair; j < endPair; ++j) {
-            GatherLayoutRow(gather, src, table, layout, 2 * j, top);
-            GatherLayoutRow(gather, src, table, layout, 2 * j + 1, bottom);
-            rowPair(top, bottom, layout.width, PlaneRow(out, 0, 2 * j), PlaneRow(out, 0, 2 * j + 1),
-                    PlaneRow(out, 1, j), PlaneRow(out, 2, j));
+        const size_t tileStep = static_cast<size_t>(kTileColumns) * kChannels;
+        std::vector<unsigned char> tile(kTileRows * tileStep);
+        for (int band = 2 * firstPair; band < 2 * endPair; band += kTileRows) {
+            const int bandEnd = std::min(2 * endPair, band + kTileRows);
+            ForEachColumnTile(layout.width, [&](int first, int count) {
+                for (int r = band; r < bandEnd; ++r)
+                    GatherLayoutSpan(gather, src, table, layout, r, first, count,
+                                     tile.data() + static_cast<size_t>(r - band) * tileStep);
+                for (int r = band; r < bandEnd; r += 2) {
+                    const unsigned char* top = tile.data() + static_cast<size_t>(r - band) * tileStep;
+                    rowPair(top, top + tileStep, count, PlaneRow(out, 0, r) + first, PlaneRow(out, 0, r + 1) + first,
+                            PlaneRow(out, 1, r / 2) + first / 2, PlaneRow(out, 2, r / 2) + first / 2);
+                }
+            });
         }
     });
 }

@@ -81,7 +81,12 @@ const KernelTable& ScalarKernels();
 // processor's baseline: SSE2, NEON); null where this build has none.
 const KernelTable* Simd128Kernels();
 
-// Every table this build has and this CPU runs, the reference first.
+// The 128-bit table with the remap gather of each vector target that Highway
+// compiled and this CPU runs, weakest first.
+std::vector<const KernelTable*> HighwayKernelTables();
+
+// Every table this build has and this CPU runs, the reference first and the
+// fastest last.
 std::vector<const KernelTable*> AvailableKernelTables();
 
 // The table every path uses: the last of AvailableKernelTables, chosen once.
