@@ -41,8 +41,7 @@ LiteralSettings SettingsOf(const zrfe::Engine& engine)
     s.halfSize = static_cast<int>(core.m_uHalfSize);
     s.angle = engine.GetGroundParam().uAngle;
     s.wall = engine.GetWallParam();
-    s.mapX = core.m_pPanoramaMap->m_matMapX.clone();
-    s.mapY = core.m_pPanoramaMap->m_matMapY.clone();
+    core.m_pPanoramaMap->FloatMaps(s.mapX, s.mapY);
     for (int i = 0; i < engine.GetSubViewNum(); ++i) {
         if (!((engine.GetLineMask() >> i) & 1))
             continue;
@@ -139,10 +138,11 @@ cv::Mat LiteralMainView(const cv::Mat& source, const LiteralSettings& s, bool dr
 
 cv::Mat LiteralSubView(const cv::Mat& source, const zrfe::Engine& engine, int index)
 {
-    const ZRFishEyeMap& tables = *engine.Core().m_pNormalMap[static_cast<size_t>(index)];
-    if (source.empty() || tables.m_matMapX.empty())
+    cv::Mat mapX, mapY;
+    engine.Core().m_pNormalMap[static_cast<size_t>(index)]->FloatMaps(mapX, mapY);
+    if (source.empty() || mapX.empty())
         return cv::Mat();
-    return Remapped(source, tables.m_matMapX, tables.m_matMapY);
+    return Remapped(source, mapX, mapY);
 }
 
 Planes LiteralPlanes(const cv::Mat& working)

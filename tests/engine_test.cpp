@@ -6,6 +6,7 @@
 
 #include <gtest/gtest.h>
 #include <opencv2/core/utility.hpp>
+#include <opencv2/imgproc.hpp>
 
 #include "LiteralComposition.h"
 #include "TestSupport.h"
@@ -177,10 +178,10 @@ TEST(EngineIdentity, TheDewarperDeliversTheEnginesBytes)
     CZRFishEyeDewarper::SetThreadNum(4);
 }
 
-const void* PanoramaMemory(const zrfe::Engine& e) { return e.Core().m_pPanoramaMap->m_matMapX.data; }
+const void* PanoramaMemory(const zrfe::Engine& e) { return e.Core().m_pPanoramaMap->Take().Table().taps.data; }
 const void* SubViewMemory(const zrfe::Engine& e, int i)
 {
-    return e.Core().m_pNormalMap[static_cast<size_t>(i)]->m_matMapX.data;
+    return e.Core().m_pNormalMap[static_cast<size_t>(i)]->Take().Table().taps.data;
 }
 
 // Engines of one geometry share their tables; a change on one builds its own copy
@@ -214,6 +215,18 @@ TEST(SharedTables, EnginesOfOneGeometryShareTablesUntilOneChanges)
         EXPECT_EQ(SubViewMemory(a, 1), shared);
         EXPECT_NE(SubViewMemory(b, 1), shared);
         EXPECT_NE(PanoramaMemory(a), PanoramaMemory(b));
+        {
+            // A table keeps only its fixed-point form; its float maps come back when
+            // asked for, and give that same form.
+            const ZRFishEyeMap& map = *b.Core().m_pNormalMap[1];
+            ZRFishEyeMap::Lease lease = b.Core().m_pNormalMap[1]->Take();
+            EXPECT_TRUE(lease.Table().mapX.empty() && lease.Table().mapY.empty());
+            cv::Mat mapX, mapY, taps, fractions;
+            map.FloatMaps(mapX, mapY);
+            cv::convertMaps(mapX, mapY, taps, fractions, CV_16SC2);
+            EXPECT_EQ(cv::norm(taps, lease.Table().taps, cv::NORM_INF), 0.0);
+            EXPECT_EQ(cv::norm(fractions, lease.Table().fractions, cv::NORM_INF), 0.0);
+        }
         ExpectEngineMatchesLiteral(a, zrtest::LiteralSource(frame.desc), "the engine left alone");
         ExpectEngineMatchesLiteral(b, zrtest::LiteralSource(frame.desc), "the engine changed");
     }

@@ -223,8 +223,9 @@ TEST(FastMode, ScoresAtLeastTheExactPathAgainstTheSceneGroundTruth)
             e.SetNormalY(45, 0);
             e.SetNormalZ(30, 0);
             ASSERT_EQ(e.LoadFrame(nv12.Descriptor()), 0);  // the sub view's table follows the frame width
-            const ZRFishEyeMap& map = *e.Core().m_pNormalMap[0];
-            truth[1] = TruthAlongTable(mount, map.m_matMapX, map.m_matMapY, side);
+            cv::Mat mapX, mapY;
+            e.Core().m_pNormalMap[0]->FloatMaps(mapX, mapY);
+            truth[1] = TruthAlongTable(mount, mapX, mapY, side);
         }
         const Views exact = Load(e, ZR_FE_RENDER_EXACT, nv12.Descriptor());
         const Views fast = Load(e, ZR_FE_RENDER_FAST, nv12.Descriptor());

@@ -411,7 +411,7 @@ TEST(SubViewOutlineTest, BorderWalkGivesTwentyPointsAnEdgeAndACentre)
     const zrfe::OutlineTransform t = zrfe::OutlineTransformFor(kCeiling, 1054, 1000, 1000);
     EXPECT_EQ(FPair(t.offset, t.limit), FPair(54, 2000));
     tag_ZR_FE_POINT_SET_S set;
-    zrfe::ComputeSubViewOutline(x, y, t, set);
+    zrfe::ComputeSubViewOutline(zrfe::TableEdges::Of(x, y), t, set);
     ASSERT_EQ(set.vecPoints.size(), 81u);
     EXPECT_EQ(Digest(set), kOutline);
     Engine e(kCeiling, 1000, ZR_FE_VIEW_ORIGINAL, 1000, 640, 360);
@@ -420,7 +420,7 @@ TEST(SubViewOutlineTest, BorderWalkGivesTwentyPointsAnEdgeAndACentre)
     EXPECT_EQ(Digest(set), kOutline);
 
     x -= 1000.0f;  // half out of the view: the accepted points, then the closing point anyway
-    zrfe::ComputeSubViewOutline(x, y, t, set);
+    zrfe::ComputeSubViewOutline(zrfe::TableEdges::Of(x, y), t, set);
     ASSERT_TRUE(set.vecPoints.size() > 20u && set.vecPoints.size() < 81u) << set.vecPoints.size();
     for (size_t i = 0; i + 1 < set.vecPoints.size(); ++i)
         EXPECT_TRUE(set.vecPoints[i].nX <= 2000 && set.vecPoints[i].nY <= 2000) << i;

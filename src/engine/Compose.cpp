@@ -21,11 +21,11 @@ const cv::Scalar kOutlineColour[kMaxSubViews] = {
     cv::Scalar(158, 150, 213, 0), cv::Scalar(166, 115, 0, 0)};
 
 // cv::remap addresses its input and output with 16-bit signed coordinates.
-bool CanRemap(const cv::Size& input, const cv::Mat& matMapX, const cv::Mat& matMapY)
+bool CanRemap(const cv::Size& input, const cv::Mat& taps, const cv::Mat& fractions)
 {
-    return input.width > 0 && input.height > 0 && !matMapX.empty() && matMapX.type() == CV_32FC1 &&
-           matMapY.type() == CV_32FC1 && matMapX.size() == matMapY.size() && input.width < SHRT_MAX &&
-           input.height < SHRT_MAX && matMapX.cols < SHRT_MAX && matMapX.rows < SHRT_MAX;
+    return input.width > 0 && input.height > 0 && !taps.empty() && taps.type() == CV_16SC2 &&
+           fractions.type() == CV_16UC1 && taps.size() == fractions.size() && input.width < SHRT_MAX &&
+           input.height < SHRT_MAX && taps.cols < SHRT_MAX && taps.rows < SHRT_MAX;
 }
 
 bool IsWorkingPicture(const cv::Mat& m) { return !m.empty() && m.type() == CV_8UC3; }
@@ -34,7 +34,7 @@ bool IsWorkingPicture(const cv::Mat& m) { return !m.empty() && m.type() == CV_8U
 
 bool CanRemap(const cv::Size& input, const kernels::RemapTable& table)
 {
-    return CanRemap(input, table.mapX, table.mapY);
+    return CanRemap(input, table.taps, table.fractions);
 }
 
 const cv::Scalar& OutlineColour(int nIndex) { return kOutlineColour[nIndex]; }
@@ -72,22 +72,22 @@ ViewSize PlanMainView(const MainViewSettings& g, bool bHaveSource)
     const cv::Rect circle = CircleRect(g);
     if (g.nViewType == ZR_FE_VIEW_ORIGINAL)
         return {circle.width, circle.height};
-    const cv::Mat& mapX = g.tables.Table().mapX;
+    const cv::Size table = g.tables.Table().size();
     if (!CanRemap(circle.size(), g.tables.Table()))
         return {};
     if (IsWall(g.nInstallMode)) {
         const cv::Rect window(static_cast<int>(g.stWall.uStartX), static_cast<int>(g.stWall.uStartY),
                               static_cast<int>(g.stWall.uWidth), static_cast<int>(g.stWall.uHeight));
         if (window.x < 0 || window.y < 0 || window.width < 1 || window.height < 1 ||
-            window.x > mapX.cols - window.width || window.y > mapX.rows - window.height)
+            window.x > table.width - window.width || window.y > table.height - window.height)
             return {};
         return {window.width, window.height};
     }
     if (g.nViewType == ZR_FE_VIEW_DOUBLE_PANORAMA) {
-        const int half = DoubleHalfWidth(mapX.cols);
-        return half < 1 ? ViewSize{} : ViewSize{half, 2 * mapX.rows};
+        const int half = DoubleHalfWidth(table.width);
+        return half < 1 ? ViewSize{} : ViewSize{half, 2 * table.height};
     }
-    return {mapX.cols, mapX.rows};
+    return {table.width, table.height};
 }
 
 kernels::RowLayout PanoramaLayout(const MainViewSettings& g)

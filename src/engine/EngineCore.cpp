@@ -58,16 +58,19 @@ EngineCore::EngineCore(ENUM_ZR_FE_INSTALL_MODE_E eInstallMode, int nRadius, ENUM
     m_uOrgRadius = static_cast<unsigned int>(nOrgRadius);
 }
 
-void EngineCore::InstallShared(ZRFishEyeMap& holder, const TableKey& key,
-                               const std::function<void(cv::Mat&, cv::Mat&)>& build,
+void EngineCore::InstallShared(ZRFishEyeMap& holder, const TableKey& key, const SharedRemapTable::BuildFn& build,
                                const std::function<void()>& alsoUnderLock)
 {
-    cv::Mat mapX, mapY;
-    holder.Reclaim(mapX, mapY);
+    holder.Reclaim();
     std::shared_ptr<const SharedRemapTable> table = SharedRemapTables().Get(key, [&] {
+        cv::Mat mapX, mapY;
         build(mapX, mapY);
         auto built = std::make_shared<SharedRemapTable>();
         kernels::BuildRemapTable(mapX, mapY, built->table);
+        built->table.mapX.release();  // rebuilt when asked for: see SharedRemapTable
+        built->table.mapY.release();
+        built->edges = TableEdges::Of(mapX, mapY);
+        built->rebuild = build;
         return std::shared_ptr<const SharedRemapTable>(std::move(built));
     });
     holder.Install(std::move(table), alsoUnderLock);

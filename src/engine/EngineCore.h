@@ -159,9 +159,9 @@ private:
     void DrawOutlines(cv::Mat& matCircle) const;
     bool PrepareCircle(MainViewSettings& g, cv::Mat& working, cv::Mat& circle, bool bDrawOutlines) const;
     // Installs the table of key into holder: one that another engine holds, or
-    // one built by build (into the old table's memory when nothing else holds it).
-    static void InstallShared(ZRFishEyeMap& holder, const TableKey& key,
-                              const std::function<void(cv::Mat&, cv::Mat&)>& build,
+    // one built by build.
+    // build keeps by value all it reads: a table may be built again from it later.
+    static void InstallShared(ZRFishEyeMap& holder, const TableKey& key, const SharedRemapTable::BuildFn& build,
                               const std::function<void()>& alsoUnderLock = nullptr);
     TableKey PanoramaKey() const;
     mutable std::mutex m_mtxPointMap;

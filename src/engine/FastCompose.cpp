@@ -52,8 +52,7 @@ std::shared_ptr<const kernels::FastTable> MainFastTable(const MainViewSettings& 
         if (original) {
             source.tableSize = circle.size();
         } else {
-            source.mapX = g.tables.Table().mapX;
-            source.mapY = g.tables.Table().mapY;
+            g.tables.Shared().FloatMaps(source.mapX, source.mapY);
             source.tableSize = source.mapX.size();
         }
         source.picture = circle.size();
@@ -72,8 +71,7 @@ std::shared_ptr<const kernels::FastTable> SubFastTable(const ZRFishEyeMap::Lease
     const FastKey key = {planes.width, planes.height, kFastSubView, 0, 0, 0};
     return tables.Shared().FastForm(key, [&](kernels::FastTable& table) {
         kernels::FastTableSource source;
-        source.mapX = tables.Table().mapX;
-        source.mapY = tables.Table().mapY;
+        tables.Shared().FloatMaps(source.mapX, source.mapY);
         source.tableSize = source.mapX.size();
         source.picture = cv::Size(planes.width, planes.width);
         kernels::BuildFastTable(source, cv::Size(planes.width, planes.height), table);
@@ -91,8 +89,9 @@ std::shared_ptr<const OutlineMarks> BuildMarks(const MainViewSettings& g,
     for (const OutlinePolygon& o : outlines)
         cv::polylines(raster, o.points, true, cv::Scalar(o.index + 1), kOutlineThickness, cv::LINE_8, 0);
     const bool original = g.nViewType == ZR_FE_VIEW_ORIGINAL;
-    const cv::Mat& mapX = g.tables.Table().mapX;
-    const cv::Mat& mapY = g.tables.Table().mapY;
+    cv::Mat mapX, mapY;
+    if (!original)
+        g.tables.Shared().FloatMaps(mapX, mapY);
     const cv::Size n = table->tableSize;
     marks->rowStart.reserve(static_cast<size_t>(n.height) + 1);
     for (int r = 0; r < n.height; ++r) {

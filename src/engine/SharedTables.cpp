@@ -7,6 +7,15 @@ namespace {
 const size_t kFastFormsKept = 4;
 }  // namespace
 
+void SharedRemapTable::FloatMaps(cv::Mat& mapX, cv::Mat& mapY) const
+{
+    std::lock_guard<std::mutex> lock(m_mtxFloats);
+    if (m_floatX.empty() && rebuild && !table.empty())
+        rebuild(m_floatX, m_floatY);
+    mapX = m_floatX;
+    mapY = m_floatY;
+}
+
 std::shared_ptr<const kernels::FastTable> SharedRemapTable::FastForm(
     const FastKey& key, const std::function<void(kernels::FastTable&)>& build) const
 {

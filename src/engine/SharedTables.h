@@ -18,6 +18,7 @@
 #include <vector>
 
 #include "geometry/PointMap.h"
+#include "geometry/SubViewOutline.h"
 #include "kernels/FastInputs.h"
 #include "kernels/KernelInputs.h"
 
@@ -28,9 +29,21 @@ namespace zrfe {
 using FastKey = std::array<int, 6>;
 
 // A remap table as engines share it; leases counts the renders reading it.
+//
+// Renders read only the fixed-point form; the float maps it was made from are
+// not kept with it (they would double its memory). What reads them (point
+// conversion, fast mode's tables) asks FloatMaps, which builds them again with
+// the same builder and settings, so with the same values, and keeps them from
+// then on. Outlines read only the edges, kept from the first build.
 struct SharedRemapTable {
-    kernels::RemapTable table;
+    using BuildFn = std::function<void(cv::Mat& mapX, cv::Mat& mapY)>;
+    kernels::RemapTable table;  // taps and fractions; mapX and mapY empty
+    TableEdges edges;
+    BuildFn rebuild;  // owns what it reads: it may run long after the engine changed
     mutable std::atomic<int> leases{0};
+
+    // Headers of the float maps (CV_32FC1, the table's size), built on the first call.
+    void FloatMaps(cv::Mat& mapX, cv::Mat& mapY) const;
 
     // Fast mode's forms of this table, made by the first render that needs each
     // and kept with the table: a few, for the frame sizes seen lately.
@@ -38,6 +51,8 @@ struct SharedRemapTable {
         const FastKey& key, const std::function<void(kernels::FastTable&)>& build) const;
 
 private:
+    mutable std::mutex m_mtxFloats;
+    mutable cv::Mat m_floatX, m_floatY;
     mutable std::mutex m_mtxFast;
     mutable std::vector<std::pair<FastKey, std::shared_ptr<const kernels::FastTable>>> m_fastForms;
 };
@@ -90,14 +105,10 @@ public:
         return built;
     }
 
-    // Gives up an engine's hold on a value. When nothing else holds it (no other
-    // engine, no render: isFree), reclaim sees it before it goes, to keep its memory.
-    void Release(std::shared_ptr<const Value>& value, const std::function<bool(const Value&)>& isFree,
-                 const std::function<void(const Value&)>& reclaim)
+    // Gives up an engine's hold on a value; it goes with its last holder.
+    void Release(std::shared_ptr<const Value>& value)
     {
-        std::lock_guard<std::mutex> lock(m_mtx);  // no engine can find it meanwhile
-        if (value && value.use_count() == 1 && isFree(*value))
-            reclaim(*value);
+        std::lock_guard<std::mutex> lock(m_mtx);
         value.reset();
         for (auto it = m_entries.begin(); it != m_entries.end();)
             it = it->second.expired() ? m_entries.erase(it) : std::next(it);

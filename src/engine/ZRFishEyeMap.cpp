@@ -28,8 +28,6 @@ void ZRFishEyeMap::Install(std::shared_ptr<const zrfe::SharedRemapTable> pTable,
     CZRGuard guard(m_mtxTables);
     if (alsoUnderLock)
         alsoUnderLock();
-    m_matMapX = pTable->table.mapX;
-    m_matMapY = pTable->table.mapY;
     m_pTable = std::move(pTable);
 }
 
@@ -50,23 +48,13 @@ ZRFishEyeMap::Lease ZRFishEyeMap::Take(const std::function<void()>& alsoUnderLoc
     return lease;
 }
 
-void ZRFishEyeMap::Reclaim(cv::Mat& matMapX, cv::Mat& matMapY)
+void ZRFishEyeMap::Reclaim()
 {
     std::shared_ptr<const zrfe::SharedRemapTable> old;
     {
         CZRGuard guard(m_mtxTables);
         old = std::move(m_pTable);
         m_pTable = std::make_shared<zrfe::SharedRemapTable>();
-        m_matMapX.release();
-        m_matMapY.release();
     }
-    matMapX.release();
-    matMapY.release();
-    zrfe::SharedRemapTables().Release(
-        old, [](const zrfe::SharedRemapTable& t) { return t.leases.load(std::memory_order_acquire) == 0; },
-        [&](const zrfe::SharedRemapTable& t) {
-            // Once the table goes, these headers are the only holders of its float maps.
-            matMapX = t.table.mapX;
-            matMapY = t.table.mapY;
-        });
+    zrfe::SharedRemapTables().Release(old);
 }

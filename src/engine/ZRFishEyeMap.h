@@ -10,17 +10,14 @@
 #include "SharedTables.h"
 #include "ZRBase.h"
 
-// m_matMapX and m_matMapY hold, per output pixel, the absolute column and row
-// of the input picture to sample (CV_32FC1, the view's output size); the
-// installed table holds them with their fixed-point form, and may be shared
-// with other engines of the same geometry (SharedRemapTables).
+// The installed table holds, per output pixel, the position in the input picture
+// to sample, in fixed point (its float maps on demand: SharedRemapTable), and may
+// be shared with other engines of the same geometry (SharedRemapTables).
 //
 // The settings thread replaces tables while a render may be remapping with
 // them, so an installed table is never written: a render takes a Lease on it
-// under the holder's lock, and a rebuild writes into its memory only once no
-// engine and no lease holds it (Reclaim), otherwise into new matrices. The
-// settings thread, being the only writer, reads the members without the lock;
-// nothing else keeps copies of them.
+// under the holder's lock. The settings thread, being the only writer, reads
+// the installed table without the lock (Size, Edges, FloatMaps).
 class ZRFishEyeMap : public CZRObject {
 public:
     // A render's hold on one table: valid and unchanged while it lives.
@@ -48,14 +45,16 @@ public:
     Lease Take(const std::function<void()>& alsoUnderLock = nullptr);
     // Runs fn under the table's lock, for settings a render reads together with it.
     void WithLock(const std::function<void()>& fn);
-    // Takes the table out of the holder for a rebuild: the caller gets the float
-    // maps' memory when nothing else holds the table (a rebuild of one size then
-    // writes into pages already mapped), else two empty matrices. Until the next
-    // Install() the holder is empty and a render composes nothing with it.
-    void Reclaim(cv::Mat& matMapX, cv::Mat& matMapY);
+    // Takes the table out of the holder for a rebuild, and frees it when nothing
+    // else holds it. Until the next Install() the holder is empty and a render
+    // composes nothing with it.
+    void Reclaim();
 
-    cv::Mat m_matMapX;
-    cv::Mat m_matMapY;
+    // The installed table (settings thread): its size, its outline's entries,
+    // and its float maps (built on first use, see SharedRemapTable).
+    cv::Size Size() const { return m_pTable->table.size(); }
+    const zrfe::TableEdges& Edges() const { return m_pTable->edges; }
+    void FloatMaps(cv::Mat& mapX, cv::Mat& mapY) const { m_pTable->FloatMaps(mapX, mapY); }
 
 private:
     CZRMutex m_mtxTables;

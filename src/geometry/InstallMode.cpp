@@ -67,8 +67,9 @@ int EngineCore::UpdateGroundMap()
         kernels::BuildCircleSpans(cv::Size(2 * r, 2 * r), cv::Point(r, r), r, *spans);
     InstallShared(
         *m_pPanoramaMap, PanoramaKey(),
-        [this](cv::Mat& mapX, cv::Mat& mapY) {
-            BuildGroundPanoramaTable(m_uRadius, m_stGroundView.uRadiusCut, m_eInstallMode, mapX, mapY, m_pLens.get());
+        [radius = m_uRadius, cut = m_stGroundView.uRadiusCut, mode = m_eInstallMode,
+         lens = m_pLens](cv::Mat& mapX, cv::Mat& mapY) {
+            BuildGroundPanoramaTable(radius, cut, mode, mapX, mapY, lens.get());
         },
         [&] {
             m_stGroundView.uRadius = m_uRadius;
@@ -84,7 +85,9 @@ int EngineCore::UpdateWallMap(bool bKeepWindow)
     const tag_ZR_FE_WALL_VIEW_S window = bKeepWindow ? m_stWallView : ComputeWallWindow(m_uRadius, m_uHalfSize);
     InstallShared(
         *m_pPanoramaMap, PanoramaKey(),
-        [this](cv::Mat& mapX, cv::Mat& mapY) { BuildWallPanoramaTable(m_uHalfSize, mapX, mapY, m_pLens.get()); },
+        [halfSize = m_uHalfSize, lens = m_pLens](cv::Mat& mapX, cv::Mat& mapY) {
+            BuildWallPanoramaTable(halfSize, mapX, mapY, lens.get());
+        },
         [this, &window] { m_stWallView = window; });
     return 0;
 }
@@ -101,7 +104,7 @@ int EngineCore::SetWallStarty(unsigned int uStartY)
 {
     if (!IsWall(m_eInstallMode))
         return -1;
-    const int rows = m_pPanoramaMap->m_matMapX.rows;
+    const int rows = m_pPanoramaMap->Size().height;
     const int low = (rows - static_cast<int>(m_stWallView.uValidHeight)) / 2;
     const int high = static_cast<int>(m_stWallView.uValidHeight) - static_cast<int>(m_stWallView.uHeight) + low;
     if (uStartY < static_cast<unsigned int>(low))
@@ -116,8 +119,9 @@ int EngineCore::ResetMainView()
 {
     if (!IsWall(m_eInstallMode))
         return -1;
-    const int cols = m_pPanoramaMap->m_matMapX.cols;
-    const int rows = m_pPanoramaMap->m_matMapX.rows;
+    const cv::Size size = m_pPanoramaMap->Size();
+    const int cols = size.width;
+    const int rows = size.height;
     m_pPanoramaMap->WithLock([&] {
         m_stWallView.uStartX = static_cast<unsigned int>((cols - static_cast<int>(m_stWallView.uWidth)) / 2);
         m_stWallView.uStartY = static_cast<unsigned int>((rows - static_cast<int>(m_stWallView.uHeight)) / 2);

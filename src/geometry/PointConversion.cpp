@@ -18,7 +18,9 @@ std::shared_ptr<const ZRPointMap> EngineCore::PointMap() const
     if (!m_mapPoint)
         m_mapPoint = SharedPointMaps().Get(PanoramaKey(), [this] {
             auto points = std::make_shared<ZRPointMap>();
-            points->Build(m_pPanoramaMap->m_matMapX, m_pPanoramaMap->m_matMapY);
+            cv::Mat mapX, mapY;
+            m_pPanoramaMap->FloatMaps(mapX, mapY);
+            points->Build(mapX, mapY);
             return std::shared_ptr<const ZRPointMap>(std::move(points));
         });
     return m_mapPoint;
@@ -28,8 +30,8 @@ int EngineCore::GetOriginalPoint(const tag_ZR_FE_POINT_S& stPanorama, tag_ZR_FE_
 {
     if (m_eMainViewType != ZR_FE_VIEW_PANORAMA)
         return -1;
-    const cv::Mat& mapX = m_pPanoramaMap->m_matMapX;
-    const cv::Mat& mapY = m_pPanoramaMap->m_matMapY;
+    cv::Mat mapX, mapY;
+    m_pPanoramaMap->FloatMaps(mapX, mapY);
     int x = stPanorama.nX;
     int y = stPanorama.nY;
     if (IsWall(m_eInstallMode)) {
@@ -63,7 +65,7 @@ int EngineCore::GetPanoramaPoint(const tag_ZR_FE_POINT_S& stOriginal, tag_ZR_FE_
         out.nX = static_cast<unsigned short>((table.nX - m_stWallView.uStartX) & 0xFFFFu);
         out.nY = static_cast<unsigned short>((table.nY - m_stWallView.uStartY) & 0xFFFFu);
     } else if (IsGroundFamily(m_eInstallMode)) {
-        const int W = m_pPanoramaMap->m_matMapX.cols;
+        const int W = m_pPanoramaMap->Size().width;
         if (W <= 0)
             return -1;
         const int k2 = TruncToInt32(static_cast<float>(m_stGroundView.uAngle) * (static_cast<float>(W) / static_cast<float>(kDegreesPerTurn)));

@@ -22,18 +22,51 @@ OutlineTransform OutlineTransformFor(int nInstallMode, unsigned int uHalfSize, u
     return t;
 }
 
+TableEdges TableEdges::Of(const cv::Mat& mapX, const cv::Mat& mapY)
+{
+    TableEdges e;
+    if (mapX.empty() || mapY.size() != mapX.size())
+        return e;
+    e.rows = mapX.rows;
+    e.cols = mapX.cols;
+    const auto entry = [&](int row, int col) { return cv::Point2f(mapX.at<float>(row, col), mapY.at<float>(row, col)); };
+    for (int c = 0; c < e.cols; ++c) {
+        e.top.push_back(entry(0, c));
+        e.bottom.push_back(entry(e.rows - 1, c));
+    }
+    for (int r = 0; r < e.rows; ++r) {
+        e.left.push_back(entry(r, 0));
+        e.right.push_back(entry(r, e.cols - 1));
+    }
+    e.centre = entry(e.rows / 2, e.cols / 2);
+    return e;
+}
+
+cv::Point2f TableEdges::At(int row, int col) const
+{
+    if (row == 0)
+        return top[static_cast<size_t>(col)];
+    if (row == rows - 1)
+        return bottom[static_cast<size_t>(col)];
+    if (col == 0)
+        return left[static_cast<size_t>(row)];
+    if (col == cols - 1)
+        return right[static_cast<size_t>(row)];
+    return centre;  // the only other entry an outline reads
+}
+
 namespace {
 
 struct OutlineWalker {
-    const cv::Mat& mapX;
-    const cv::Mat& mapY;
+    const TableEdges& edges;
     const OutlineTransform& t;
     std::vector<tag_ZR_FE_POINT_S>& out;
 
     void Point(int row, int col, float& X, float& Y) const
     {
-        X = t.scale * mapX.at<float>(row, col) - t.offset;
-        Y = t.scale * mapY.at<float>(row, col) - t.offset;
+        const cv::Point2f p = edges.At(row, col);
+        X = t.scale * p.x - t.offset;
+        Y = t.scale * p.y - t.offset;
     }
     static tag_ZR_FE_POINT_S ToPoint(float X, float Y) { return {TruncToPoint16(X), TruncToPoint16(Y)}; }
     void AppendIfInside(int row, int col) const
@@ -53,19 +86,18 @@ struct OutlineWalker {
 
 }  // namespace
 
-void ComputeSubViewOutline(const cv::Mat& matMapX, const cv::Mat& matMapY, const OutlineTransform& t,
-                           tag_ZR_FE_POINT_SET_S& stPoints)
+void ComputeSubViewOutline(const TableEdges& edges, const OutlineTransform& t, tag_ZR_FE_POINT_SET_S& stPoints)
 {
     stPoints.vecPoints.clear();
     stPoints.stCenter = {0, 0};
-    const int cols = matMapX.cols;
-    const int rows = matMapX.rows;
-    if (matMapX.empty() || matMapY.size() != matMapX.size())
+    const int cols = edges.cols;
+    const int rows = edges.rows;
+    if (rows == 0 || cols == 0)
         return;
     // Views narrower or lower than 20 pixels still advance one entry a step.
     const int stepX = std::max(cols / 20, 1);
     const int stepY = std::max(rows / 20, 1);
-    OutlineWalker walk{matMapX, matMapY, t, stPoints.vecPoints};
+    OutlineWalker walk{edges, t, stPoints.vecPoints};
 
     if (cols - 1 > 0)
         for (int x = 0; x < cols - 1; x += stepX)
@@ -91,7 +123,7 @@ int EngineCore::UpdateNormalPoints(int nIndex)
     const OutlineTransform t = OutlineTransformFor(m_eInstallMode, m_uHalfSize, m_uOrgRadius, m_uRadius);
     const ZRFishEyeMap& map = *m_pNormalMap[nIndex];
     CZRGuard guard(m_mtxSubViewPoints);
-    ComputeSubViewOutline(map.m_matMapX, map.m_matMapY, t, m_stSubViewPoints[nIndex]);
+    ComputeSubViewOutline(map.Edges(), t, m_stSubViewPoints[nIndex]);
     return 0;
 }
 

@@ -19,16 +19,17 @@ constexpr int kWeightBits = 2 * kFractionBits;
 // A view's remap table: the float maps (CV_32FC1; per output pixel the source
 // column and row) and the same positions as cv::remap reads them for bilinear
 // sampling, rounded to 1/32 pixel: taps (CV_16SC2, the top-left tap's column and
-// row, saturated) and fractions (CV_16UC1, (fy << 5) | fx).
+// row, saturated) and fractions (CV_16UC1, (fy << 5) | fx). The gathers read only
+// the fixed-point form; a table may come without its float maps.
 struct RemapTable {
     cv::Mat mapX, mapY;
     cv::Mat taps, fractions;
-    bool empty() const { return mapX.empty(); }
-    cv::Size size() const { return mapX.size(); }
+    bool empty() const { return taps.empty(); }
+    cv::Size size() const { return taps.size(); }
 };
 
-// Fills the fixed-point form from the float maps (both of one size; empty maps
-// give an empty table).
+// Fills the table from the float maps (both of one size; empty maps give an
+// empty table).
 void BuildRemapTable(const cv::Mat& mapX, const cv::Mat& mapY, RemapTable& out);
 
 // Output row r of a view reads table row tableRow[r] from column columnStart[r],

@@ -29,7 +29,11 @@ void RemapReference(const cv::Mat& src, const RemapTable& table, const RowLayout
 {
     cv::Mat whole;
     const zrbase::OpenCvPoolUse pool;
-    cv::remap(src, whole, table.mapX, table.mapY, cv::INTER_LINEAR, cv::BORDER_CONSTANT, cv::Scalar::all(0));
+    // From the float maps where the table has them; cv::remap turns them into the
+    // fixed-point form first, so either form gives the same bytes.
+    const bool floats = !table.mapX.empty();
+    cv::remap(src, whole, floats ? table.mapX : table.taps, floats ? table.mapY : table.fractions, cv::INTER_LINEAR,
+              cv::BORDER_CONSTANT, cv::Scalar::all(0));
     // Each output row is a run of a table row, wrapping at its end.
     const size_t pixel = whole.elemSize();
     for (int r = 0; r < layout.height(); ++r) {

@@ -100,10 +100,11 @@ int EngineCore::UpdateGroundNormalMap(int nIndex)
     key.settings = {FloatBits(view.fAngleY), FloatBits(view.fAngleZ), FloatBits(view.fZoomHor), FloatBits(view.fZoomVer)};
     key.sizes = {m_uNormalWidth, m_uNormalHeight, m_uOrgRadius};
     key.lens = LensKey();
-    InstallShared(*m_pNormalMap[static_cast<size_t>(nIndex)], key, [&](cv::Mat& mapX, cv::Mat& mapY) {
-        BuildGroundNormalTable(view, m_uNormalWidth, m_uNormalHeight, m_uOrgRadius, m_eInstallMode, mapX, mapY,
-                               m_pLens.get());
-    });
+    InstallShared(*m_pNormalMap[static_cast<size_t>(nIndex)], key,
+                  [view, width = m_uNormalWidth, height = m_uNormalHeight, orgRadius = m_uOrgRadius,
+                   mode = m_eInstallMode, lens = m_pLens](cv::Mat& mapX, cv::Mat& mapY) {
+                      BuildGroundNormalTable(view, width, height, orgRadius, mode, mapX, mapY, lens.get());
+                  });
     return 0;
 }
 

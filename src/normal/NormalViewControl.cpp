@@ -42,7 +42,7 @@ int EngineCore::SetNormalView(const tag_ZR_FE_NORMAL_VIEW_S& stView, int nIndex)
         ClampGroundView(record, m_uRadius, m_uHalfSize);
         UpdateGroundNormalMap(nIndex);
     } else if (IsWall(m_eInstallMode)) {
-        ClampWallView(record, m_stWallView, m_pPanoramaMap->m_matMapX.cols, m_pPanoramaMap->m_matMapX.rows);
+        ClampWallView(record, m_stWallView, m_pPanoramaMap->Size().width, m_pPanoramaMap->Size().height);
         UpdateWallNormalMap(nIndex);
     } else {
         return -1;
@@ -82,11 +82,11 @@ int EngineCore::MoveNormalView(tag_ZR_FE_POINT_S stPoint, int nIndex)
         unsigned int y = (stPoint.nY + m_stWallView.uStartY) & 0xFFFFu;
         x = std::min(x, m_stWallView.uValidWidth);
         y = std::min(y, m_stWallView.uValidHeight);
-        const float v = static_cast<float>(y) / static_cast<float>(m_pPanoramaMap->m_matMapX.rows);
+        const float v = static_cast<float>(y) / static_cast<float>(m_pPanoramaMap->Size().height);
         view.fTilt = atanf(tanf(static_cast<float>(static_cast<double>(v) * kPi - kPi / 2)) *
                            cosf(view.fFovHor * 0.5f)) -
                      view.fFovVer * 0.5f;
-        const float u = static_cast<float>(x) / static_cast<float>(m_pPanoramaMap->m_matMapX.cols);
+        const float u = static_cast<float>(x) / static_cast<float>(m_pPanoramaMap->Size().width);
         view.fPan = static_cast<float>(static_cast<double>(u) * kPi - kPi / 2 -
                                        static_cast<double>(view.fFovHor * 0.5f));
     } else {

@@ -125,9 +125,11 @@ int EngineCore::UpdateWallNormalMap(int nIndex)
     key.settings = {FloatBits(view.fPan), FloatBits(view.fTilt), FloatBits(view.fFovHor), FloatBits(view.fFovVer)};
     key.sizes = {m_uNormalWidth, m_uNormalHeight, m_uOrgRadius};
     key.lens = LensKey();
-    InstallShared(*m_pNormalMap[static_cast<size_t>(nIndex)], key, [&](cv::Mat& mapX, cv::Mat& mapY) {
-        BuildWallNormalTable(view, m_uNormalWidth, m_uNormalHeight, m_uOrgRadius, mapX, mapY, m_pLens.get());
-    });
+    InstallShared(*m_pNormalMap[static_cast<size_t>(nIndex)], key,
+                  [view, width = m_uNormalWidth, height = m_uNormalHeight, orgRadius = m_uOrgRadius,
+                   lens = m_pLens](cv::Mat& mapX, cv::Mat& mapY) {
+                      BuildWallNormalTable(view, width, height, orgRadius, mapX, mapY, lens.get());
+                  });
     return 0;
 }
 
