@@ -99,6 +99,21 @@ void BM_WallNormalTable(benchmark::State& state)
 }
 BENCHMARK(BM_WallNormalTable)->Unit(benchmark::kMillisecond);
 
+// Re-aiming a 1280 x 720 sub view through the dewarper, as a click does: its
+// table built, made fixed-point and installed, and its outline taken.
+void BM_SubViewReaim(benchmark::State& state)
+{
+    const auto mode = static_cast<ENUM_ZR_FE_INSTALL_MODE_E>(state.range(0));
+    CZRFishEyeDewarper d(mode, 1024, ZR_FE_VIEW_PANORAMA, 1280, 1280, 720, 0);
+    d.SetSubViewNum(1);
+    const tag_ZR_FE_POINT_S clicks[2] = {{1200, 300}, {2600, 500}};  // on the panorama
+    int n = 0;
+    for (auto _ : state)
+        d.MoveNormalView(clicks[n++ % 2], 0);  // a new aim each time: nothing holds its table
+    state.SetLabel(mode == ZR_FE_INSTALL_WALL ? "wall" : "ceiling");
+}
+BENCHMARK(BM_SubViewReaim)->Arg(ZR_FE_INSTALL_CEILING)->Arg(ZR_FE_INSTALL_WALL)->Unit(benchmark::kMillisecond);
+
 // The same tables through each lens model at r = 1024 (argument: the model; 0,
 // the built-in lens, is the reference): what a real lens costs a rebuild.
 const tag_ZRLENS kBenchLenses[] = {
