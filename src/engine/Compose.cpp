@@ -168,10 +168,18 @@ bool EngineCore::PrepareCircle(MainViewSettings& g, cv::Mat& working, cv::Mat& c
         return false;
     const kernels::KernelTable& k = kernels::ActiveKernels();
     const int side = 2 * static_cast<int>(g.uHalfSize);
-    // The working picture stays with the thread from one frame to the next.
-    working = kernels::Scratch(kernels::ScratchSlot::kWorking, cv::Size(side, side), CV_8UC3);
-    k.resize(source, working);
-    circle = working(CircleRect(g));
+    // The working picture stays with the thread from one frame to the next. A
+    // source of the working size is its own resize, so only the circle is copied.
+    const cv::Rect crop = CircleRect(g);
+    if (source.size() == cv::Size(side, side)) {
+        working = kernels::Scratch(kernels::ScratchSlot::kWorking, crop.size(), CV_8UC3);
+        source(crop).copyTo(working);
+        circle = working;
+    } else {
+        working = kernels::Scratch(kernels::ScratchSlot::kWorking, cv::Size(side, side), CV_8UC3);
+        k.resize(source, working);
+        circle = working(crop);
+    }
     if (!IsWall(g.nInstallMode)) {
         if (!g.circle || g.circle->size != circle.size())
             return false;
