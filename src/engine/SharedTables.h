@@ -6,7 +6,6 @@
 #define ZRFISHEYE_ENGINE_SHAREDTABLES_H
 
 #include <array>
-#include <atomic>
 #include <cstdint>
 #include <cstring>
 #include <functional>
@@ -28,7 +27,7 @@ namespace zrfe {
 // and the geometry between the frame and the table's picture.
 using FastKey = std::array<int, 6>;
 
-// A remap table as engines share it; leases counts the renders reading it.
+// A remap table as engines share it, and renders while they read it.
 //
 // Renders read only the fixed-point form; the float maps it was made from are
 // not kept with it (they would double its memory). What reads them (point
@@ -40,7 +39,6 @@ struct SharedRemapTable {
     kernels::RemapTable table;  // taps and fractions; mapX and mapY empty
     TableEdges edges;
     BuildFn rebuild;  // owns what it reads: it may run long after the engine changed
-    mutable std::atomic<int> leases{0};
 
     // Headers of the float maps (CV_32FC1, the table's size), built on the first call.
     void FloatMaps(cv::Mat& mapX, cv::Mat& mapY) const;

@@ -4,24 +4,6 @@ ZRFishEyeMap::ZRFishEyeMap() : m_pTable(std::make_shared<zrfe::SharedRemapTable>
 
 ZRFishEyeMap::~ZRFishEyeMap() = default;
 
-ZRFishEyeMap::Lease::~Lease()
-{
-    // The count falls before the hold goes, so a reclaim that sees neither reads
-    // after every read of this render.
-    if (m_pTable)
-        m_pTable->leases.fetch_sub(1, std::memory_order_release);
-}
-
-ZRFishEyeMap::Lease& ZRFishEyeMap::Lease::operator=(Lease&& other) noexcept
-{
-    if (this != &other) {
-        if (m_pTable)
-            m_pTable->leases.fetch_sub(1, std::memory_order_release);
-        m_pTable = std::move(other.m_pTable);
-    }
-    return *this;
-}
-
 void ZRFishEyeMap::Install(std::shared_ptr<const zrfe::SharedRemapTable> pTable,
                            const std::function<void()>& alsoUnderLock)
 {
@@ -44,7 +26,6 @@ ZRFishEyeMap::Lease ZRFishEyeMap::Take(const std::function<void()>& alsoUnderLoc
     if (alsoUnderLock)
         alsoUnderLock();
     lease.m_pTable = m_pTable;
-    m_pTable->leases.fetch_add(1, std::memory_order_relaxed);
     return lease;
 }
 

@@ -24,9 +24,6 @@ public:
     class Lease {
     public:
         Lease() = default;
-        Lease(Lease&& other) noexcept : m_pTable(std::move(other.m_pTable)) {}
-        Lease& operator=(Lease&& other) noexcept;
-        ~Lease();
         const zrfe::kernels::RemapTable& Table() const { return m_pTable->table; }
         const zrfe::SharedRemapTable& Shared() const { return *m_pTable; }
 
