@@ -11,6 +11,7 @@
 #include "LiteralComposition.h"
 #include "TestSupport.h"
 #include "engine/EngineCore.h"
+#include "geometry/LensGeometry.h"
 
 namespace {
 
@@ -68,8 +69,10 @@ TEST(EngineIdentity, EveryMountViewTypeAndSubViewMatchesTheLiteralComposition)
                     e.SetWallStarty(c.second);
                 else
                     e.SetGroundAngle(c.second);
-                // A padded non-square frame, then an odd one: the sub views follow the width.
-                for (const cv::Size size : {cv::Size(300, 280), cv::Size(321, 333)}) {
+                // A padded non-square frame, an odd one (the sub views follow the width), and
+                // one as wide as the working picture, which is cropped rather than resized.
+                const int side = 2 * static_cast<int>(zrfe::HalfSizeFor(mode, static_cast<unsigned int>(c.first)));
+                for (const cv::Size size : {cv::Size(300, 280), cv::Size(321, 333), cv::Size(side, side - 20)}) {
                     zrtest::Nv12Buffer frame = RandomFrame(size.width, size.height, size.width % 5, 7u + static_cast<unsigned int>(mode));
                     ASSERT_EQ(e.LoadFrame(frame.desc), 0);
                     SCOPED_TRACE(testing::Message() << "mode " << mode << " view " << view << " frame " << size.width);
