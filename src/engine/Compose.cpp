@@ -160,7 +160,7 @@ void EngineCore::DrawOutlines(cv::Mat& matCircle) const
 
 // Takes the settings, resizes the source to the working image, masks the lens
 // circle and draws the outlines on it.
-bool EngineCore::PrepareCircle(MainViewSettings& g, cv::Mat& working, cv::Mat& circle, bool bDrawOutlines) const
+bool EngineCore::PrepareCircle(MainViewSettings& g, cv::Mat& circle, bool bDrawOutlines) const
 {
     TakeMainViewSettings(g);
     const cv::Mat& source = *m_pMatSource;
@@ -172,11 +172,10 @@ bool EngineCore::PrepareCircle(MainViewSettings& g, cv::Mat& working, cv::Mat& c
     // source of the working size is its own resize, so only the circle is copied.
     const cv::Rect crop = CircleRect(g);
     if (source.size() == cv::Size(side, side)) {
-        working = kernels::Scratch(kernels::ScratchSlot::kWorking, crop.size(), CV_8UC3);
-        source(crop).copyTo(working);
-        circle = working;
+        circle = kernels::Scratch(kernels::ScratchSlot::kWorking, crop.size(), CV_8UC3);
+        source(crop).copyTo(circle);
     } else {
-        working = kernels::Scratch(kernels::ScratchSlot::kWorking, cv::Size(side, side), CV_8UC3);
+        cv::Mat& working = kernels::Scratch(kernels::ScratchSlot::kWorking, cv::Size(side, side), CV_8UC3);
         k.resize(source, working);
         circle = working(crop);
     }
@@ -195,8 +194,8 @@ bool EngineCore::ComposeMain(cv::Mat& out, bool bDrawOutlines) const
     if (m_eSourceMode == ZR_FE_RENDER_FAST)
         return ComposeFast(-1, out, bDrawOutlines);
     MainViewSettings g;
-    cv::Mat working, circle;
-    if (!PrepareCircle(g, working, circle, bDrawOutlines))
+    cv::Mat circle;
+    if (!PrepareCircle(g, circle, bDrawOutlines))
         return false;
     if (g.nViewType == ZR_FE_VIEW_ORIGINAL) {
         out = circle;
@@ -214,8 +213,8 @@ bool EngineCore::RenderMain(const PictureProvider& provide, bool bDrawOutlines) 
     if (m_eSourceMode == ZR_FE_RENDER_FAST)
         return RenderMainFast(provide, bDrawOutlines);
     MainViewSettings g;
-    cv::Mat working, circle;
-    if (!PrepareCircle(g, working, circle, bDrawOutlines))
+    cv::Mat circle;
+    if (!PrepareCircle(g, circle, bDrawOutlines))
         return false;
     const kernels::KernelTable& k = kernels::ActiveKernels();
     PlanarPicture out;

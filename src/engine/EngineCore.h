@@ -157,10 +157,10 @@ private:
     void TakeMainViewSettings(MainViewSettings& stSettings) const;
     std::vector<OutlinePolygon> OutlinePolygons() const;
     void DrawOutlines(cv::Mat& matCircle) const;
-    bool PrepareCircle(MainViewSettings& g, cv::Mat& working, cv::Mat& circle, bool bDrawOutlines) const;
+    bool PrepareCircle(MainViewSettings& g, cv::Mat& circle, bool bDrawOutlines) const;
     // Installs the table of key into holder: one that another engine holds, or
-    // one built by build.
-    // build keeps by value all it reads: a table may be built again from it later.
+    // one built by build, which keeps by value all it reads (the table may build
+    // its float maps again with it later).
     static void InstallShared(ZRFishEyeMap& holder, const TableKey& key, const SharedRemapTable::BuildFn& build,
                               const std::function<void()>& alsoUnderLock = nullptr);
     TableKey PanoramaKey() const;
