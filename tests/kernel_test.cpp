@@ -55,7 +55,7 @@ cv::Mat Random(int rows, int cols, int type, cv::RNG& rng)
 }
 
 const std::vector<cv::Size> kSizes = {{1, 1},  {2, 2},   {7, 1},   {1, 9},   {3, 2},   {2, 3},
-                                      {17, 5}, {16, 16}, {33, 31}, {64, 64}, {65, 47}, {130, 129}};
+                                      {17, 5}, {16, 16}, {33, 31}, {50, 34}, {64, 64}, {65, 47}, {130, 129}};
 
 // Runs check(table) for every table but the reference, naming the table in failures.
 void ForEachCandidate(const std::function<void(const KernelTable&)>& check)

@@ -307,11 +307,16 @@ void InterleavePairs(const cv::Mat& luma, const cv::Mat& pairs, cv::Mat& dst)
                            dst.cols);
 }
 
-void Nv12ToWorkingWith(InterleavePairsFn interleave, const tag_ZRFRAME& frame, cv::Mat& dst)
+void Nv12ToWorkingWith(InterleavePairsFn interleave, const DoublingRowOps& doubling, const tag_ZRFRAME& frame,
+                       cv::Mat& dst)
 {
     const cv::Mat luma(frame.nHeight, frame.nWidth, CV_8UC1, frame.pData[0], static_cast<size_t>(frame.nPitch[0]));
     const cv::Mat pairs(frame.nHeight / 2, frame.nWidth / 2, CV_8UC2, frame.pData[1],
                         static_cast<size_t>(frame.nPitch[1]));
+    if (IsChromaDoubling(luma, pairs.size(), dst)) {
+        DoubleChromaPairs(doubling, luma, pairs, dst);
+        return;
+    }
     const cv::Size size = dst.size();
     cv::Mat scaledPairs = pairs;
     if (pairs.size() != size) {
@@ -322,9 +327,13 @@ void Nv12ToWorkingWith(InterleavePairsFn interleave, const tag_ZRFRAME& frame, c
     interleave(ResizedTo(luma, size, ScratchSlot::kScaledLuma), scaledPairs, dst);
 }
 
-void PlanesToWorkingWith(InterleaveFn interleave, const cv::Mat& luma, const cv::Mat& u, const cv::Mat& v,
-                         cv::Mat& dst)
+void PlanesToWorkingWith(InterleaveFn interleave, const DoublingRowOps& doubling, const cv::Mat& luma,
+                         const cv::Mat& u, const cv::Mat& v, cv::Mat& dst)
 {
+    if (u.size() == v.size() && IsChromaDoubling(luma, u.size(), dst)) {
+        DoubleChromaPlanes(doubling, luma, u, v, dst);
+        return;
+    }
     // Chroma is always resized, even at the target size (a same-size resize is a copy).
     const cv::Size size = dst.size();
     interleave(ResizedTo(luma, size, ScratchSlot::kScaledLuma), ResizedTo(u, size, ScratchSlot::kScaledU),

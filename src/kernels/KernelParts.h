@@ -45,13 +45,36 @@ void Interleave(const cv::Mat& c0, const cv::Mat& c1, const cv::Mat& c2, cv::Mat
 using InterleavePairsFn = void (*)(const cv::Mat& luma, const cv::Mat& pairs, cv::Mat& dst);
 void InterleavePairs(const cv::Mat& luma, const cv::Mat& pairs, cv::Mat& dst);
 
-// The conversions in, built from those row operations; chroma (and luma of
-// another size) is scaled by cv::resize, whose rounding is OpenCV's own: NV12's
-// U V pairs are scaled as one two-channel picture, which gives each channel the
-// bytes it gets alone.
-void Nv12ToWorkingWith(InterleavePairsFn interleave, const tag_ZRFRAME& frame, cv::Mat& dst);
-void PlanesToWorkingWith(InterleaveFn interleave, const cv::Mat& luma, const cv::Mat& u, const cv::Mat& v,
-                         cv::Mat& dst);
+// 4:2:0 chroma doubled to its luma's size, exactly as cv::resize's bilinear
+// doubling, and interleaved with the luma in one pass (ChromaDoubling.cpp).
+struct DoublingRowOps {
+    // A row of U V pairs into a row of U and a row of V.
+    void (*splitPairs)(const unsigned char* pairs, int count, unsigned char* u, unsigned char* v);
+    // One channel's source row (its edge pixels repeated once at either end) into
+    // 2 x width sums 3 near + far, in output order.
+    void (*widen)(const unsigned char* padded, int width, uint16_t* out);
+    // Two widened rows, the nearer first, into output bytes.
+    void (*blend)(const uint16_t* near, const uint16_t* far, int count, unsigned char* out);
+    // Y, U and V rows into one working-picture row.
+    void (*interleave)(const unsigned char* y, const unsigned char* u, const unsigned char* v, int count,
+                       unsigned char* out);
+};
+const DoublingRowOps& ScalarDoublingRows();
+const DoublingRowOps* Simd128DoublingRows();  // null where this build has no 128-bit vectors
+// Whether the doubling applies: luma of dst's size, chroma exactly half of it.
+bool IsChromaDoubling(const cv::Mat& luma, cv::Size chroma, const cv::Mat& dst);
+void DoubleChromaPairs(const DoublingRowOps& ops, const cv::Mat& luma, const cv::Mat& pairs, cv::Mat& dst);
+void DoubleChromaPlanes(const DoublingRowOps& ops, const cv::Mat& luma, const cv::Mat& u, const cv::Mat& v,
+                        cv::Mat& dst);
+
+// The conversions in, built from those row operations. Chroma of half the
+// target's size is doubled as above; any other scale (and luma of another size)
+// goes through cv::resize, whose rounding is OpenCV's own: NV12's U V pairs are
+// scaled as one two-channel picture, which gives each channel the bytes it gets alone.
+void Nv12ToWorkingWith(InterleavePairsFn interleave, const DoublingRowOps& doubling, const tag_ZRFRAME& frame,
+                       cv::Mat& dst);
+void PlanesToWorkingWith(InterleaveFn interleave, const DoublingRowOps& doubling, const cv::Mat& luma,
+                         const cv::Mat& u, const cv::Mat& v, cv::Mat& dst);
 
 // Fast mode: writes count samples of one bordered plane (rows pitch bytes apart),
 // each the bilinear sample of its table entry.

@@ -24,12 +24,12 @@ void MaskCircleScalar(cv::Mat& picture, const CircleSpans& circle)
 
 void Nv12ToWorkingScalar(const tag_ZRFRAME& frame, cv::Mat& dst)
 {
-    Nv12ToWorkingWith(InterleavePairs, frame, dst);
+    Nv12ToWorkingWith(InterleavePairs, ScalarDoublingRows(), frame, dst);
 }
 
 void PlanesToWorkingScalar(const cv::Mat& luma, const cv::Mat& u, const cv::Mat& v, cv::Mat& dst)
 {
-    PlanesToWorkingWith(Interleave, luma, u, v, dst);
+    PlanesToWorkingWith(Interleave, ScalarDoublingRows(), luma, u, v, dst);
 }
 
 void WorkingTo420Scalar(const cv::Mat& src, const PlanarPicture& out)

@@ -8,12 +8,12 @@ namespace {
 
 void Nv12ToWorkingSimd(const tag_ZRFRAME& frame, cv::Mat& dst)
 {
-    Nv12ToWorkingWith(Simd128()->interleavePairs, frame, dst);
+    Nv12ToWorkingWith(Simd128()->interleavePairs, *Simd128DoublingRows(), frame, dst);
 }
 
 void PlanesToWorkingSimd(const cv::Mat& luma, const cv::Mat& u, const cv::Mat& v, cv::Mat& dst)
 {
-    PlanesToWorkingWith(Simd128()->interleave, luma, u, v, dst);
+    PlanesToWorkingWith(Simd128()->interleave, *Simd128DoublingRows(), luma, u, v, dst);
 }
 
 void WorkingTo420Simd(const cv::Mat& src, const PlanarPicture& out)
@@ -41,7 +41,7 @@ void FastRemapTo420Simd(const FastPlanes& planes, const FastTable& table, const 
 
 const KernelTable* Simd128Kernels()
 {
-    if (!Simd128() || !FastSimd128())
+    if (!Simd128() || !FastSimd128() || !Simd128DoublingRows())
         return nullptr;
     static const KernelTable table = {"simd128",
                                       RemapSimd,
