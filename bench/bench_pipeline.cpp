@@ -150,7 +150,7 @@ struct Stages {
         source.create(kSide, kSide, CV_8UC3);
         zrfe::kernels::ReferenceKernels().nv12ToWorking(frame.desc, source);
         working.create(2 * kHalfSize, 2 * kHalfSize, CV_8UC3);
-        zrfe::kernels::ReferenceKernels().resize(source, working);
+        zrfe::kernels::ReferenceKernels().resize(source, working.size(), cv::Rect(cv::Point(), working.size()), working);
         cv::Mat mapX, mapY;
         zrfe::BuildGroundPanoramaTable(kRadius, 0, ZR_FE_INSTALL_CEILING, mapX, mapY);
         zrfe::kernels::BuildRemapTable(mapX, mapY, table);
@@ -184,8 +184,11 @@ void BM_StageResize(benchmark::State& state)
 {
     const zrfe::kernels::KernelTable& k = TableOf(state);
     Stages s;
+    // The circle's square, the part of the working picture that a frame resizes.
+    const cv::Rect square(kHalfSize - kRadius, kHalfSize - kRadius, 2 * kRadius, 2 * kRadius);
+    cv::Mat circle(square.size(), CV_8UC3);
     for (auto _ : state)
-        k.resize(s.source, s.working);
+        k.resize(s.source, s.working.size(), square, circle);
     state.SetLabel(k.name);
 }
 BENCHMARK(BM_StageResize)->Apply(ApplyTableArgs);

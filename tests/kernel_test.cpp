@@ -173,6 +173,7 @@ TEST(KernelCheck, RemapStraightTo420GivesTheReferencePlanes)
     });
 }
 
+// Whole pictures and regions cut anywhere, scaled up, down, by half and not at all.
 TEST(KernelCheck, ResizeScalesAsTheReference)
 {
     cv::RNG rng(12);
@@ -180,8 +181,20 @@ TEST(KernelCheck, ResizeScalesAsTheReference)
         for (const cv::Size& src : kSizes)
             for (const cv::Size& out : kSizes) {
                 const cv::Mat input = Random(src.height, src.width, CV_8UC3, rng);
-                Compare(out, [&](const KernelTable& t, cv::Mat& dst) { t.resize(input, dst); }, k, Named("resize to", out));
+                const int x = rng.uniform(0, out.width), y = rng.uniform(0, out.height);
+                const cv::Rect part(x, y, rng.uniform(1, out.width - x + 1), rng.uniform(1, out.height - y + 1));
+                for (const cv::Rect& region : {cv::Rect(cv::Point(), out), part})
+                    Compare(region.size(), [&](const KernelTable& t, cv::Mat& dst) { t.resize(input, out, region, dst); },
+                            k, Named("resize to", out));
             }
+        // A picture halved exactly, and one as large as a lens circle's.
+        for (const cv::Size& src : {cv::Size(130, 66), cv::Size(640, 640)}) {
+            const cv::Mat input = Random(src.height, src.width, CV_8UC3, rng);
+            for (const cv::Size& out : {cv::Size(65, 33), cv::Size(544, 544)})
+                Compare(cv::Size(out.width - 8, out.height - 8),
+                        [&](const KernelTable& t, cv::Mat& dst) { t.resize(input, out, cv::Rect(4, 4, out.width - 8, out.height - 8), dst); },
+                        k, Named("resize to", out));
+        }
     });
 }
 

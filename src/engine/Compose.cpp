@@ -168,17 +168,11 @@ bool EngineCore::PrepareCircle(MainViewSettings& g, cv::Mat& circle, bool bDrawO
         return false;
     const kernels::KernelTable& k = kernels::ActiveKernels();
     const int side = 2 * static_cast<int>(g.uHalfSize);
-    // The working picture stays with the thread from one frame to the next. A
-    // source of the working size is its own resize, so only the circle is copied.
+    // Only the circle's square of the working picture is ever read, so only it is
+    // resized, into memory that stays with the thread from one frame to the next.
     const cv::Rect crop = CircleRect(g);
-    if (source.size() == cv::Size(side, side)) {
-        circle = kernels::Scratch(kernels::ScratchSlot::kWorking, crop.size(), CV_8UC3);
-        source(crop).copyTo(circle);
-    } else {
-        cv::Mat& working = kernels::Scratch(kernels::ScratchSlot::kWorking, cv::Size(side, side), CV_8UC3);
-        k.resize(source, working);
-        circle = working(crop);
-    }
+    circle = kernels::Scratch(kernels::ScratchSlot::kWorking, crop.size(), CV_8UC3);
+    k.resize(source, cv::Size(side, side), crop, circle);
     if (!IsWall(g.nInstallMode)) {
         if (!g.circle || g.circle->size != circle.size())
             return false;

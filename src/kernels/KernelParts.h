@@ -67,6 +67,21 @@ void DoubleChromaPairs(const DoublingRowOps& ops, const cv::Mat& luma, const cv:
 void DoubleChromaPlanes(const DoublingRowOps& ops, const cv::Mat& luma, const cv::Mat& u, const cv::Mat& v,
                         cv::Mat& dst);
 
+// A region of cv::resize's bilinear resize of a working picture, exactly
+// (LinearResize.cpp). A row of horizontal sums is kept narrowed to 16 bits, as
+// the vertical pass reads them.
+struct ColumnPlan;
+struct ResizeRowOps {
+    // count output columns of one source row.
+    void (*horizontal)(const unsigned char* row, const ColumnPlan& plan, int count, int16_t* out);
+    // Two rows of sums, weighed b0 and b1, into count output bytes.
+    void (*vertical)(const int16_t* top, const int16_t* bottom, int16_t b0, int16_t b1, int count,
+                     unsigned char* out);
+};
+const ResizeRowOps& ScalarResizeRows();
+const ResizeRowOps* Simd128ResizeRows();  // null where this build has no 128-bit vectors
+void ResizeRegionWith(const ResizeRowOps& ops, const cv::Mat& src, cv::Size whole, cv::Rect region, cv::Mat& dst);
+
 // The conversions in, built from those row operations. Chroma of half the
 // target's size is doubled as above; any other scale (and luma of another size)
 // goes through cv::resize, whose rounding is OpenCV's own: NV12's U V pairs are

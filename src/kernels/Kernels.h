@@ -33,8 +33,9 @@ using RemapFn = void (*)(const cv::Mat& src, const RemapTable& table, const RowL
 using RemapTo420Fn = void (*)(const cv::Mat& src, const RemapTable& table, const RowLayout& layout,
                               const PlanarPicture& out);
 
-// dst (its own size, CV_8UC3) = bilinear resize of src.
-using ResizeFn = void (*)(const cv::Mat& src, cv::Mat& dst);
+// dst (region's size, CV_8UC3) = the region of src's bilinear resize to whole;
+// the region lies inside whole.
+using ResizeFn = void (*)(const cv::Mat& src, cv::Size whole, cv::Rect region, cv::Mat& dst);
 
 // In place: luma 0 outside the filled circle (8-connected rasterisation), chroma
 // everywhere and luma inside kept. The picture has the circle's size.

@@ -50,10 +50,14 @@ void RemapReference(const cv::Mat& src, const RemapTable& table, const RowLayout
     }
 }
 
-void ResizeReference(const cv::Mat& src, cv::Mat& dst)
+void ResizeReference(const cv::Mat& src, cv::Size whole, cv::Rect region, cv::Mat& dst)
 {
-    const zrbase::OpenCvPoolUse pool;
-    cv::resize(src, dst, dst.size(), 0, 0, cv::INTER_LINEAR);
+    cv::Mat full;
+    {
+        const zrbase::OpenCvPoolUse pool;
+        cv::resize(src, full, whole, 0, 0, cv::INTER_LINEAR);
+    }
+    full(region).copyTo(dst);
 }
 
 void MaskCircleReference(cv::Mat& picture, const CircleSpans& circle)

@@ -22,6 +22,11 @@ void MaskCircleScalar(cv::Mat& picture, const CircleSpans& circle)
     }
 }
 
+void ResizeScalar(const cv::Mat& src, cv::Size whole, cv::Rect region, cv::Mat& dst)
+{
+    ResizeRegionWith(ScalarResizeRows(), src, whole, region, dst);
+}
+
 void Nv12ToWorkingScalar(const tag_ZRFRAME& frame, cv::Mat& dst)
 {
     Nv12ToWorkingWith(InterleavePairs, ScalarDoublingRows(), frame, dst);
@@ -57,11 +62,10 @@ void FastRemapTo420Scalar(const FastPlanes& planes, const FastTable& table, cons
 
 const KernelTable& ScalarKernels()
 {
-    // The resize of the working copy stays the reference's: its rounding is OpenCV's own.
     static const KernelTable table = {"scalar",
                                       RemapScalar,
                                       RemapTo420Scalar,
-                                      ReferenceKernels().resize,
+                                      ResizeScalar,
                                       MaskCircleScalar,
                                       Nv12ToWorkingScalar,
                                       PlanesToWorkingScalar,

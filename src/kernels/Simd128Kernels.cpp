@@ -6,6 +6,11 @@ namespace kernels {
 
 namespace {
 
+void ResizeSimd(const cv::Mat& src, cv::Size whole, cv::Rect region, cv::Mat& dst)
+{
+    ResizeRegionWith(*Simd128ResizeRows(), src, whole, region, dst);
+}
+
 void Nv12ToWorkingSimd(const tag_ZRFRAME& frame, cv::Mat& dst)
 {
     Nv12ToWorkingWith(Simd128()->interleavePairs, *Simd128DoublingRows(), frame, dst);
@@ -41,12 +46,12 @@ void FastRemapTo420Simd(const FastPlanes& planes, const FastTable& table, const 
 
 const KernelTable* Simd128Kernels()
 {
-    if (!Simd128() || !FastSimd128() || !Simd128DoublingRows())
+    if (!Simd128() || !FastSimd128() || !Simd128DoublingRows() || !Simd128ResizeRows())
         return nullptr;
     static const KernelTable table = {"simd128",
                                       RemapSimd,
                                       RemapTo420Simd,
-                                      ScalarKernels().resize,
+                                      ResizeSimd,
                                       ScalarKernels().maskCircle,
                                       Nv12ToWorkingSimd,
                                       PlanesToWorkingSimd,
