@@ -105,8 +105,11 @@ void HorizontalScalar(const unsigned char* row, const ColumnPlan& plan, int coun
 void HorizontalSimd(const unsigned char* row, const ColumnPlan& plan, int count, int16_t* out)
 {
     const auto column = [&](int x) {
-        const unsigned char* p = row + plan.offset[static_cast<size_t>(x)];
-        const cv::v_uint32x4 pairs = cv::v_load_expand_q(p) | (cv::v_load_expand_q(p + kChannels) << 16);
+        // The eight bytes a0 a1 a2 b0 b1 b2 . . as 16-bit lanes, then each channel's
+        // (a, b) as one 32-bit lane.
+        const cv::v_uint16x8 bytes = cv::v_expand_low(cv::v_load_low(row + plan.offset[static_cast<size_t>(x)]));
+        const cv::v_uint32x4 pairs =
+            cv::v_expand_low(bytes) | (cv::v_expand_low(cv::v_rotate_right<kChannels>(bytes)) << 16);
         const cv::v_int16x8 w = cv::v_load(&plan.weights[static_cast<size_t>(x) * kWeightLanes]);
         return cv::v_dotprod(cv::v_reinterpret_as_s16(pairs), w) >> kSumShift;
     };
