@@ -28,22 +28,29 @@ flat() { echo "v360=input=fisheye:output=flat:ih_fov=180:iv_fov=180:w=1280:h=720
 graph="[0:v]split=5[a][b][c][d][e];"
 graph+="[a]v360=input=fisheye:output=e:ih_fov=180:iv_fov=180:w=6432:h=1024:h_fov=360:v_fov=90:pitch=-45:interp=linear[p];"
 graph+="[b]$(flat 0)[s0];[c]$(flat 90)[s1];[d]$(flat 180)[s2];[e]$(flat -90)[s3]"
-start=$(date +%s.%N)
-ffmpeg -v error -f rawvideo -pix_fmt yuv420p -s 2560x2560 -stream_loop $((frames - 1)) -i "$work/frame.yuv" \
-  -filter_complex "$graph" -filter_threads 2 -threads 2 \
-  -map "[p]" -f null - -map "[s0]" -f null - -map "[s1]" -f null - -map "[s2]" -f null - -map "[s3]" -f null -
-end=$(date +%s.%N)
-ffmpeg_fps=$(awk -v n="$frames" -v a="$start" -v b="$end" 'BEGIN { print n / (b - a) }')
+v360_fps() {
+  local start end
+  start=$(date +%s.%N)
+  ffmpeg -v error -f rawvideo -pix_fmt yuv420p -s 2560x2560 -stream_loop $((frames - 1)) -i "$work/frame.yuv" \
+    -filter_complex "$graph" -filter_threads 2 -threads 2 \
+    -map "[p]" -f null - -map "[s0]" -f null - -map "[s1]" -f null - -map "[s2]" -f null - -map "[s3]" -f null -
+  end=$(date +%s.%N)
+  awk -v n="$frames" -v a="$start" -v b="$end" 'BEGIN { print n / (b - a) }'
+}
 
 zr_fps() {
   ZRFISHEYE_BENCH_NV12="$work/frame.nv12" "$build/bench/zrfisheye_bench" \
     --benchmark_filter="BM_PipelineFramesPerSecond/4/2/$1/" --benchmark_min_time=5 2>/dev/null |
     grep -o 'fps=[0-9.]*' | cut -d= -f2
 }
+# A shared machine's speed drifts: v360 runs before and after ours, and the mean counts.
+v360_before=$(v360_fps)
 exact_fps=$(zr_fps 0)
 fast_fps=$(zr_fps 1)
+v360_after=$(v360_fps)
+ffmpeg_fps=$(awk -v a="$v360_before" -v b="$v360_after" 'BEGIN { print (a + b) / 2 }')
 printf 'W1, %d frames of 2560 x 2560, panorama 6432 x 1024 + 4 views 1280 x 720\n' "$frames"
-printf '  FFmpeg v360 (2 threads): %6.1f fps\n' "$ffmpeg_fps"
+printf '  FFmpeg v360 (2 threads): %6.1f fps (%.1f before ours, %.1f after)\n' "$ffmpeg_fps" "$v360_before" "$v360_after"
 printf '  ZRFishEye exact:         %6.1f fps\n' "$exact_fps"
 printf '  ZRFishEye fast:          %6.1f fps\n' "$fast_fps"
 awk -v e="$exact_fps" -v z="$fast_fps" -v f="$ffmpeg_fps" \
