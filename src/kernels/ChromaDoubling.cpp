@@ -22,7 +22,6 @@ namespace kernels {
 
 namespace {
 
-const int kChannels = 3;
 const int kNearWeight = 3;
 const int kQuarterShift = 2;
 const int kRound = 2;
@@ -41,16 +40,6 @@ void BlendRowsScalar(const uint16_t* near, const uint16_t* far, int count, unsig
     for (int i = 0; i < count; ++i)
         out[i] = static_cast<unsigned char>(
             (((kNearWeight * near[i]) >> kQuarterShift) + (far[i] >> kQuarterShift) + kRound) >> kQuarterShift);
-}
-
-void InterleaveRowScalar(const unsigned char* y, const unsigned char* u, const unsigned char* v, int count,
-                         unsigned char* out)
-{
-    for (int x = 0; x < count; ++x) {
-        out[kChannels * x] = y[x];
-        out[kChannels * x + 1] = u[x];
-        out[kChannels * x + 2] = v[x];
-    }
 }
 
 void SplitPairsScalar(const unsigned char* pairs, int count, unsigned char* u, unsigned char* v)
@@ -94,16 +83,6 @@ void BlendRowsSimd(const uint16_t* near, const uint16_t* far, int count, unsigne
     for (; i + kBytes <= count; i += kBytes)
         cv::v_store(out + i, cv::v_pack(blend(near + i, far + i), blend(near + i + kWords, far + i + kWords)));
     BlendRowsScalar(near + i, far + i, count - i, out + i);
-}
-
-void InterleaveRowSimd(const unsigned char* y, const unsigned char* u, const unsigned char* v, int count,
-                       unsigned char* out)
-{
-    int x = 0;
-    for (; x + kBytes <= count; x += kBytes)
-        cv::v_store_interleave(out + static_cast<size_t>(x) * kChannels, cv::v_load(y + x), cv::v_load(u + x),
-                               cv::v_load(v + x));
-    InterleaveRowScalar(y + x, u + x, v + x, count - x, out + static_cast<size_t>(x) * kChannels);
 }
 
 void SplitPairsSimd(const unsigned char* pairs, int count, unsigned char* u, unsigned char* v)
@@ -193,14 +172,14 @@ void DoubleChromaPlanes(const DoublingRowOps& ops, const cv::Mat& luma, const cv
 
 const DoublingRowOps& ScalarDoublingRows()
 {
-    static const DoublingRowOps ops = {SplitPairsScalar, WidenRowScalar, BlendRowsScalar, InterleaveRowScalar};
+    static const DoublingRowOps ops = {SplitPairsScalar, WidenRowScalar, BlendRowsScalar, InterleaveRow};
     return ops;
 }
 
 const DoublingRowOps* Simd128DoublingRows()
 {
 #if CV_SIMD128
-    static const DoublingRowOps ops = {SplitPairsSimd, WidenRowSimd, BlendRowsSimd, InterleaveRowSimd};
+    static const DoublingRowOps ops = {SplitPairsSimd, WidenRowSimd, BlendRowsSimd, Simd128()->interleaveRow};
     return &ops;
 #else
     return nullptr;

@@ -253,17 +253,6 @@ namespace {
 
 const int kPlaneChannels = 3;
 
-// Columns [from, to) of one row.
-void InterleaveRow(const unsigned char* p0, const unsigned char* p1, const unsigned char* p2, unsigned char* out,
-                   int from, int to)
-{
-    for (int x = from; x < to; ++x) {
-        out[kPlaneChannels * x] = p0[x];
-        out[kPlaneChannels * x + 1] = p1[x];
-        out[kPlaneChannels * x + 2] = p2[x];
-    }
-}
-
 void InterleavePairsRow(const unsigned char* luma, const unsigned char* pairs, unsigned char* out, int from, int to)
 {
     for (int x = from; x < to; ++x) {
@@ -285,6 +274,16 @@ cv::Mat ResizedTo(const cv::Mat& plane, cv::Size size, ScratchSlot slot)
 
 }  // namespace
 
+void InterleaveRow(const unsigned char* c0, const unsigned char* c1, const unsigned char* c2, int count,
+                   unsigned char* out)
+{
+    for (int x = 0; x < count; ++x) {
+        out[kPlaneChannels * x] = c0[x];
+        out[kPlaneChannels * x + 1] = c1[x];
+        out[kPlaneChannels * x + 2] = c2[x];
+    }
+}
+
 cv::Mat& Scratch(ScratchSlot slot, cv::Size size, int type)
 {
     thread_local cv::Mat slots[static_cast<int>(ScratchSlot::kCount)];
@@ -296,8 +295,8 @@ cv::Mat& Scratch(ScratchSlot slot, cv::Size size, int type)
 void Interleave(const cv::Mat& c0, const cv::Mat& c1, const cv::Mat& c2, cv::Mat& dst)
 {
     for (int y = 0; y < dst.rows; ++y)
-        InterleaveRow(c0.ptr<unsigned char>(y), c1.ptr<unsigned char>(y), c2.ptr<unsigned char>(y),
-                      dst.ptr<unsigned char>(y), 0, dst.cols);
+        InterleaveRow(c0.ptr<unsigned char>(y), c1.ptr<unsigned char>(y), c2.ptr<unsigned char>(y), dst.cols,
+                      dst.ptr<unsigned char>(y));
 }
 
 void InterleavePairs(const cv::Mat& luma, const cv::Mat& pairs, cv::Mat& dst)
@@ -380,19 +379,21 @@ void RowPairTo420Simd(const unsigned char* top, const unsigned char* bottom, int
                  lumaBottom + done, u + done / 2, v + done / 2);
 }
 
+void InterleaveRowSimd(const unsigned char* c0, const unsigned char* c1, const unsigned char* c2, int count,
+                       unsigned char* out)
+{
+    int x = 0;
+    for (; x + kLanes <= count; x += kLanes)
+        cv::v_store_interleave(out + static_cast<size_t>(x) * kPlaneChannels, cv::v_load(c0 + x), cv::v_load(c1 + x),
+                               cv::v_load(c2 + x));
+    InterleaveRow(c0 + x, c1 + x, c2 + x, count - x, out + static_cast<size_t>(x) * kPlaneChannels);
+}
+
 void InterleaveSimd(const cv::Mat& c0, const cv::Mat& c1, const cv::Mat& c2, cv::Mat& dst)
 {
-    for (int y = 0; y < dst.rows; ++y) {
-        const unsigned char* p0 = c0.ptr<unsigned char>(y);
-        const unsigned char* p1 = c1.ptr<unsigned char>(y);
-        const unsigned char* p2 = c2.ptr<unsigned char>(y);
-        unsigned char* out = dst.ptr<unsigned char>(y);
-        int x = 0;
-        for (; x + kLanes <= dst.cols; x += kLanes)
-            cv::v_store_interleave(out + static_cast<size_t>(x) * kPlaneChannels, cv::v_load(p0 + x),
-                                   cv::v_load(p1 + x), cv::v_load(p2 + x));
-        InterleaveRow(p0, p1, p2, out, x, dst.cols);
-    }
+    for (int y = 0; y < dst.rows; ++y)
+        InterleaveRowSimd(c0.ptr<unsigned char>(y), c1.ptr<unsigned char>(y), c2.ptr<unsigned char>(y), dst.cols,
+                          dst.ptr<unsigned char>(y));
 }
 
 void InterleavePairsSimd(const cv::Mat& luma, const cv::Mat& pairs, cv::Mat& dst)
@@ -417,7 +418,8 @@ void InterleavePairsSimd(const cv::Mat& luma, const cv::Mat& pairs, cv::Mat& dst
 const Simd128Parts* Simd128()
 {
 #if CV_SIMD128
-    static const Simd128Parts parts = {GatherRunSimd, RowPairTo420Simd, InterleaveSimd, InterleavePairsSimd};
+    static const Simd128Parts parts = {GatherRunSimd, RowPairTo420Simd, InterleaveRowSimd, InterleaveSimd,
+                                             InterleavePairsSimd};
     return &parts;
 #else
     return nullptr;

@@ -37,6 +37,11 @@ void RemapTo420With(GatherRunFn gather, RowPairTo420Fn rowPair, WorkingTo420Fn t
 // with OpenCV's bilinear halving of the chroma.
 void WorkingTo420With(RowPairTo420Fn rowPair, const cv::Mat& src, const PlanarPicture& out);
 
+// Three rows of count bytes interleaved into one working-picture row.
+using InterleaveRowFn = void (*)(const unsigned char* c0, const unsigned char* c1, const unsigned char* c2, int count,
+                                 unsigned char* out);
+void InterleaveRow(const unsigned char* c0, const unsigned char* c1, const unsigned char* c2, int count,
+                   unsigned char* out);
 // Three planes of one size interleaved into a working picture of that size.
 using InterleaveFn = void (*)(const cv::Mat& c0, const cv::Mat& c1, const cv::Mat& c2, cv::Mat& dst);
 void Interleave(const cv::Mat& c0, const cv::Mat& c1, const cv::Mat& c2, cv::Mat& dst);
@@ -56,8 +61,7 @@ struct DoublingRowOps {
     // Two widened rows, the nearer first, into output bytes.
     void (*blend)(const uint16_t* near, const uint16_t* far, int count, unsigned char* out);
     // Y, U and V rows into one working-picture row.
-    void (*interleave)(const unsigned char* y, const unsigned char* u, const unsigned char* v, int count,
-                       unsigned char* out);
+    InterleaveRowFn interleave;
 };
 const DoublingRowOps& ScalarDoublingRows();
 const DoublingRowOps* Simd128DoublingRows();  // null where this build has no 128-bit vectors
@@ -122,6 +126,7 @@ cv::Mat& Scratch(ScratchSlot slot, cv::Size size, int type);
 struct Simd128Parts {
     GatherRunFn gather;
     RowPairTo420Fn rowPair;
+    InterleaveRowFn interleaveRow;
     InterleaveFn interleave;
     InterleavePairsFn interleavePairs;
 };
