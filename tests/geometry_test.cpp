@@ -6,6 +6,8 @@
 #include <vector>
 
 #include <gtest/gtest.h>
+#include <opencv2/calib3d.hpp>
+#include <opencv2/ccalib/omnidir.hpp>
 
 #include "ZRFishEyeEngine.h"
 #include "geometry/GroundPanoramaTable.h"
@@ -15,6 +17,7 @@
 #include "geometry/WallPanoramaTable.h"
 #include "normal/GroundNormalTable.h"
 #include "normal/NormalViewClamp.h"
+#include "normal/OmnidirPerspectiveMap.h"
 #include "normal/WallNormalTable.h"
 
 namespace {
@@ -396,6 +399,37 @@ TEST(SubViewTableTest, CentresHalfTurnZoomEdgesAndWholeTables)
     zrfe::BuildWallNormalTable(v, 1, 30, 300, cx, cy);  // 1 pixel wide or high: 0 / 0 is not a number
     zrfe::BuildWallNormalTable(v, 40, 1, 300, fx, fy);
     EXPECT_EQ(cv::countNonZero(cx) + cv::countNonZero(cy) + cv::countNonZero(fx) + cv::countNonZero(fy), 0);
+}
+
+// The row-split copy of OpenCV's perspective rectification gives OpenCV's own bits,
+// on tables big enough to split over every thread, with 1 thread and with several.
+TEST(SubViewTableTest, PerspectiveRowsAreOpenCvsRectificationForAnyThreadCount)
+{
+    zrfe::OmnidirCamera camera;
+    camera.xi = (cv::Mat_<float>(1, 1) << 1.0f);
+    const int threads = cv::getNumThreads();
+    for (int variant = 0; variant < 2; ++variant) {
+        const float R = variant ? 1000.0f : 777.5f;
+        camera.K = (cv::Mat_<float>(3, 3) << R, variant * 0.25f, R, 0, R, R, 0, 0, 1);
+        camera.D = variant ? (cv::Mat_<float>(1, 4) << -0.08f, 0, 0, 0)
+                           : (cv::Mat_<float>(1, 4) << -0.1f, 0.02f, 1e-3f, -2e-3f);
+        cv::Mat rotation;
+        cv::Rodrigues(cv::Vec3d(0.3 + variant, -0.6, 1.2), rotation);
+        const cv::Size size = variant ? cv::Size(1280, 720) : cv::Size(333, 1001);
+        const cv::Mat projection = (cv::Mat_<float>(3, 3) << 450.0f + 400 * variant, 0, size.width * 0.5f, 0, 450,
+                                    size.height * 0.5f, 0, 0, 1);
+        cv::Mat expectedX, expectedY;
+        cv::omnidir::initUndistortRectifyMap(camera.K, camera.D, camera.xi, rotation, projection, size, CV_32FC1,
+                                             expectedX, expectedY, cv::omnidir::RECTIFY_PERSPECTIVE);
+        for (const int count : {1, 4}) {
+            cv::setNumThreads(count);
+            cv::Mat x, y;
+            zrfe::OmnidirPerspectiveMap(camera, rotation, projection, size, x, y);
+            EXPECT_EQ(Digest(x, y), Digest(expectedX, expectedY)) << "variant " << variant << ", threads " << count;
+        }
+    }
+    cv::setNumThreads(threads);
+    EXPECT_TRUE(zrfe::OmnidirPerspectiveMapIsOwn()) << "this OpenCV rounds otherwise: its single-threaded call is used";
 }
 
 TEST(SubViewOutlineTest, BorderWalkGivesTwentyPointsAnEdgeAndACentre)

@@ -1,11 +1,11 @@
 #include "GroundNormalTable.h"
 
 #include <opencv2/calib3d.hpp>
-#include <opencv2/ccalib/omnidir.hpp>
 
 #include "engine/EngineCore.h"
 #include "geometry/LensGeometry.h"
 #include "kernels/ParallelRows.h"
+#include "OmnidirPerspectiveMap.h"
 
 namespace zrfe {
 
@@ -79,13 +79,12 @@ void BuildGroundNormalTable(const tag_ZR_FE_NORMAL_VIEW_S& stView, unsigned int 
         FillGroundViewThroughLens(rotation, P, R, *pLens, matMapX, matMapY);
         return;
     }
-    const cv::Mat K = (cv::Mat_<float>(3, 3) << R, 0, R, 0, R, R, 0, 0, 1);
-    const cv::Mat D = (cv::Mat_<float>(1, 4) << -0.08f, 0, 0, 0);
-    const cv::Mat xi = (cv::Mat_<float>(1, 1) << 1.0f);
-
-    cv::omnidir::initUndistortRectifyMap(K, D, xi, rotation, P,
-                                         cv::Size(static_cast<int>(uWidth), static_cast<int>(uHeight)), CV_32FC1,
-                                         matMapX, matMapY, cv::omnidir::RECTIFY_PERSPECTIVE);
+    OmnidirCamera camera;
+    camera.K = (cv::Mat_<float>(3, 3) << R, 0, R, 0, R, R, 0, 0, 1);
+    camera.D = (cv::Mat_<float>(1, 4) << -0.08f, 0, 0, 0);
+    camera.xi = (cv::Mat_<float>(1, 1) << 1.0f);
+    OmnidirPerspectiveMap(camera, rotation, P, cv::Size(static_cast<int>(uWidth), static_cast<int>(uHeight)), matMapX,
+                          matMapY);
 }
 
 int EngineCore::UpdateGroundNormalMap(int nIndex)
