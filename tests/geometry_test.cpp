@@ -6,6 +6,7 @@
 #include <vector>
 
 #include <gtest/gtest.h>
+#include <hwy/targets.h>
 #include <opencv2/calib3d.hpp>
 #include <opencv2/ccalib/omnidir.hpp>
 
@@ -402,7 +403,8 @@ TEST(SubViewTableTest, CentresHalfTurnZoomEdgesAndWholeTables)
 }
 
 // The row-split copy of OpenCV's perspective rectification gives OpenCV's own bits,
-// on tables big enough to split over every thread, with 1 thread and with several.
+// on tables big enough to split over every thread, with 1 thread and with several,
+// on every vector target this processor runs.
 TEST(SubViewTableTest, PerspectiveRowsAreOpenCvsRectificationForAnyThreadCount)
 {
     zrfe::OmnidirCamera camera;
@@ -421,13 +423,18 @@ TEST(SubViewTableTest, PerspectiveRowsAreOpenCvsRectificationForAnyThreadCount)
         cv::Mat expectedX, expectedY;
         cv::omnidir::initUndistortRectifyMap(camera.K, camera.D, camera.xi, rotation, projection, size, CV_32FC1,
                                              expectedX, expectedY, cv::omnidir::RECTIFY_PERSPECTIVE);
-        for (const int count : {1, 4}) {
-            cv::setNumThreads(count);
-            cv::Mat x, y;
-            zrfe::OmnidirPerspectiveMap(camera, rotation, projection, size, x, y);
-            EXPECT_EQ(Digest(x, y), Digest(expectedX, expectedY)) << "variant " << variant << ", threads " << count;
+        for (const int64_t target : hwy::SupportedAndGeneratedTargets()) {
+            hwy::SetSupportedTargetsForTest(target);
+            for (const int count : {1, 4}) {
+                cv::setNumThreads(count);
+                cv::Mat x, y;
+                zrfe::OmnidirPerspectiveMap(camera, rotation, projection, size, x, y);
+                EXPECT_EQ(Digest(x, y), Digest(expectedX, expectedY))
+                    << "variant " << variant << ", " << hwy::TargetName(target) << ", threads " << count;
+            }
         }
     }
+    hwy::SetSupportedTargetsForTest(0);
     cv::setNumThreads(threads);
     EXPECT_TRUE(zrfe::OmnidirPerspectiveMapIsOwn()) << "this OpenCV rounds otherwise: its single-threaded call is used";
 }
