@@ -1,6 +1,8 @@
 #include "WallPanoramaTable.h"
 
 #include <cmath>
+#include <cstdint>
+#include <cstring>
 #include <vector>
 
 #include "kernels/ParallelRows.h"
@@ -53,6 +55,72 @@ void FillWallPanorama(int n, const std::vector<float>& cosA, const std::vector<f
         }
     });
 }
+
+uint32_t Bits(float f)
+{
+    uint32_t u = 0;
+    std::memcpy(&u, &f, sizeof u);
+    return u;
+}
+
+// The built-in lens, by the grid's mirror symmetries. Where row n-1-y's angle is
+// exactly minus row y's, its entries are row y's with the vertical offset negated
+// (atan2f is odd in its first argument, sinf odd and cosf even), so the library
+// calls are made once for both rows; where column n-1-x's angle is exactly minus
+// column x's, both columns lie at the same angle off the axis. Rows and columns
+// whose grid angles do not mirror exactly are computed on their own.
+void FillWallPanoramaEquidistant(int n, const std::vector<float>& cosA, const std::vector<float>& sinA, float focal,
+                                 float centre, cv::Mat& matMapX, cv::Mat& matMapY)
+{
+    const float edge = static_cast<float>(n);
+    const auto mirrors = [&](int a, int b) {
+        return Bits(sinA[b]) == Bits(-sinA[a]) && Bits(cosA[b]) == Bits(cosA[a]);
+    };
+    std::vector<char> columnMirrored(static_cast<size_t>(n), 0);  // column x mirrors an earlier one
+    for (int x = 0; x < n / 2; ++x)
+        columnMirrored[static_cast<size_t>(n - 1 - x)] = mirrors(x, n - 1 - x);
+    const auto store = [edge](float* px, float* py, int x, float X, float Y) {
+        const bool inside = X >= 0.0f && X < edge && Y >= 0.0f && Y < edge;  // NaN fails
+        px[x] = inside ? X : 0.0f;
+        py[x] = inside ? Y : 0.0f;
+    };
+    ParallelRows((n + 1) / 2, 2LL * n, [&](int firstPair, int endPair) {
+        std::vector<float> theta(static_cast<size_t>(n));
+        for (int top = firstPair; top < endPair; ++top) {
+            const int bottom = n - 1 - top;
+            const bool rowsMirror = bottom != top && mirrors(top, bottom);
+            for (const int y : {top, bottom}) {
+                if (y == bottom && (rowsMirror || bottom == top))
+                    break;
+                const float cphi = cosA[y];
+                const float dy = sinA[y];
+                for (int x = 0; x < n; ++x) {
+                    if (columnMirrored[x]) {
+                        theta[x] = theta[n - 1 - x];
+                        continue;
+                    }
+                    const float dz = cosA[x] * cphi;
+                    const float dx = sinA[x] * cphi;
+                    theta[x] = atan2f(sqrtf(dy * dy + dx * dx), dz);
+                }
+                float* px = matMapX.ptr<float>(y);
+                float* py = matMapY.ptr<float>(y);
+                float* qx = matMapX.ptr<float>(bottom);
+                float* qy = matMapY.ptr<float>(bottom);
+                for (int x = 0; x < n; ++x) {
+                    const float dx = sinA[x] * cphi;
+                    const float rho = theta[x] * focal;
+                    const float alpha = atan2f(dy, dx);
+                    const float X = cosf(alpha) * rho + centre;
+                    const float down = sinf(alpha) * rho;
+                    store(px, py, x, X, down + centre);
+                    if (rowsMirror)
+                        store(qx, qy, x, X, -down + centre);
+                }
+            }
+        }
+    });
+}
 }  // namespace
 
 void BuildWallPanoramaTable(unsigned int uHalfSize, cv::Mat& matMapX, cv::Mat& matMapY, const LensProjection* pLens)
@@ -85,10 +153,7 @@ void BuildWallPanoramaTable(unsigned int uHalfSize, cv::Mat& matMapX, cv::Mat& m
             return pLens->Project(dx, dy, dz, s, s, X, Y);
         });
     } else {
-        FillWallPanorama(n, cosA, sinA, matMapX, matMapY, [&](float dx, float dy, float dz, float& X, float& Y) {
-            ProjectEquidistant(dx, dy, dz, f, s, X, Y);
-            return true;
-        });
+        FillWallPanoramaEquidistant(n, cosA, sinA, f, s, matMapX, matMapY);
     }
 }
 
