@@ -1,5 +1,5 @@
 #include "KernelInputs.h"
-#include "base/OpenCvPool.h"
+#include "ParallelRows.h"
 
 #include <opencv2/imgproc.hpp>
 
@@ -16,8 +16,15 @@ void BuildRemapTable(const cv::Mat& mapX, const cv::Mat& mapY, RemapTable& out)
         return;
     }
     // OpenCV's own conversion: the rounding its bilinear remap applies to float maps.
-    const zrbase::OpenCvPoolUse pool;
-    cv::convertMaps(mapX, mapY, out.taps, out.fractions, CV_16SC2, false);
+    // Each entry is converted on its own, so bands of rows on several threads give
+    // the same table; OpenCV converts on one.
+    out.taps.create(mapX.size(), CV_16SC2);
+    out.fractions.create(mapX.size(), CV_16UC1);
+    ParallelRows(mapX.rows, mapX.cols, [&](int firstRow, int endRow) {
+        const cv::Range rows(firstRow, endRow);
+        cv::Mat taps = out.taps.rowRange(rows), fractions = out.fractions.rowRange(rows);
+        cv::convertMaps(mapX.rowRange(rows), mapY.rowRange(rows), taps, fractions, CV_16SC2, false);
+    });
 }
 
 RowLayout WholeTable(cv::Size tableSize)
