@@ -44,8 +44,16 @@ namespace hn = hwy::HWY_NAMESPACE;
 // step fits a 16-bit lane, so two channels share each 32-bit pixel lane: the even
 // bytes of a tap word (channels 0 and 2) and the odd ones (channel 1 and a byte
 // that is thrown away).
-void GatherRun(const cv::Mat& src, const cv::Vec2s* taps, const uint16_t* fractions, int count,
-               unsigned char* out)
+//
+// Pixels are gathered in chunks: first every block's source offsets and whether
+// it lies inside, then the blocks themselves. The loads of a block then wait only
+// on a load of its offsets, not on the arithmetic that makes them, so the loads of
+// several blocks overlap.
+const int kChunkPixels = 128;
+constexpr int kPixelBytes = 3;  // Y, U, V interleaved
+
+void GatherChunk(const cv::Mat& src, const cv::Vec2s* taps, const uint16_t* fractions, int count,
+                 unsigned char* out)
 {
     const hn::ScalableTag<int32_t> di;
     const hn::RebindToUnsigned<decltype(di)> du;
@@ -54,7 +62,7 @@ void GatherRun(const cv::Mat& src, const cv::Vec2s* taps, const uint16_t* fracti
     const hn::Rebind<uint16_t, decltype(di)> dfraction;
     const int lanes = static_cast<int>(hn::Lanes(di));
     const int halfLanes = lanes / 2;
-    const int channels = 3;
+    constexpr int channels = kPixelBytes;
 
     const int32_t step = static_cast<int32_t>(src.step);
     const auto stepV = hn::Set(di, step);
@@ -67,9 +75,15 @@ void GatherRun(const cv::Mat& src, const cv::Vec2s* taps, const uint16_t* fracti
     const auto fractionMask = hn::Set(du, static_cast<uint32_t>(kFractionSteps - 1));
     const auto roundHalf = hn::Set(dh, static_cast<int16_t>(kFractionSteps / 2));
     const int32_t maxLanes = HWY_MAX_BYTES / sizeof(uint32_t);
-    HWY_ALIGN int32_t offsets[maxLanes];
+    HWY_ALIGN int32_t offsets[kChunkPixels];
+    bool blockInside[kChunkPixels];
     HWY_ALIGN uint64_t topWords[maxLanes], bottomWords[maxLanes];
-    HWY_ALIGN uint32_t pixels[maxLanes];
+    HWY_ALIGN unsigned char pixels[HWY_MAX_BYTES];
+    const hn::Repartition<uint8_t, decltype(di)> d8;
+    constexpr int kBlockBytes = 16;
+    constexpr int kBlockPixels = kBlockBytes / 4;
+    HWY_ALIGN static constexpr uint8_t kPackPixels[16] = {0, 1, 2, 4, 5, 6, 8, 9, 10, 12, 13, 14, 15, 15, 15, 15};
+    const auto packPixels = hn::LoadDup128(d8, kPackPixels);
 
     // h = 32 a + fx (b - a) in each 16-bit half, computed modulo 2^16 (the true
     // value of a channel lies in [0, 8160], so it comes out exact).
@@ -84,13 +98,20 @@ void GatherRun(const cv::Mat& src, const cv::Vec2s* taps, const uint16_t* fracti
         return hn::BitCast(du, hn::ShiftRight<kFractionBits>(q));
     };
 
-    int x = 0;
-    for (; x + lanes <= count; x += lanes) {
+    const int blocks = count / lanes;
+    for (int b = 0; b < blocks; ++b) {
+        const int x = b * lanes;
         const auto tap = hn::LoadU(di, reinterpret_cast<const int32_t*>(taps + x));
         const auto tapX = hn::ShiftRight<16>(hn::ShiftLeft<16>(tap));
         const auto tapY = hn::ShiftRight<16>(tap);
         const auto inside = hn::And(hn::Lt(hn::BitCast(du, tapX), lastTapX), hn::Lt(hn::BitCast(du, tapY), lastTapY));
-        if (!hn::AllTrue(du, inside)) {
+        blockInside[b] = hn::AllTrue(du, inside);
+        hn::Store(hn::Add(hn::Mul(tapY, stepV), hn::Mul(tapX, hn::Set(di, channels))), di, offsets + x);
+    }
+
+    int x = 0;
+    for (int b = 0; b < blocks; ++b, x += lanes) {
+        if (!blockInside[b]) {
             GatherRunScalar(src, taps + x, fractions + x, lanes, out + static_cast<size_t>(x) * channels);
             continue;
         }
@@ -98,9 +119,8 @@ void GatherRun(const cv::Mat& src, const cv::Vec2s* taps, const uint16_t* fracti
         // Plain loads rather than the processor's gather: a gather waits for its
         // slowest lane, while separate loads let the misses of many pixels overlap
         // (measured: the panorama's gather a third faster on AVX2).
-        hn::Store(hn::Add(hn::Mul(tapY, stepV), hn::Mul(tapX, hn::Set(di, channels))), di, offsets);
         for (int i = 0; i < lanes; ++i) {
-            const unsigned char* p = src.data + offsets[i];
+            const unsigned char* p = src.data + offsets[x + i];
             std::memcpy(&topWords[i], p, sizeof(uint64_t));
             std::memcpy(&bottomWords[i], p + step, sizeof(uint64_t));
         }
@@ -130,18 +150,31 @@ void GatherRun(const cv::Mat& src, const cv::Vec2s* taps, const uint16_t* fracti
                                      rowBlend(hn::And(hn::ShiftRight<8>(bottomLeft), evenBytes),
                                               hn::And(hn::ShiftRight<8>(bottomRight), evenBytes), fxBoth),
                                      fyBoth);
-        hn::Store(hn::Or(even, hn::ShiftLeft<8>(hn::And(odd, lowByte))), du, pixels);
-
-        // Four bytes a pixel, the fourth overwritten by the next; the run's last pixel gets three.
+        // Each 16-byte block's four pixels packed into its first twelve bytes, and
+        // written sixteen at a time: the last four are overwritten by the next
+        // block, except at the chunk's end, where twelve are written.
+        const auto packed = hn::TableLookupBytes(
+            hn::BitCast(d8, hn::Or(even, hn::ShiftLeft<8>(hn::And(odd, lowByte)))), packPixels);
+        hn::Store(packed, d8, pixels);
         unsigned char* o = out + static_cast<size_t>(x) * channels;
-        const int whole = x + lanes < count ? lanes : lanes - 1;
-        for (int i = 0; i < whole; ++i)
-            std::memcpy(o + i * channels, &pixels[i], sizeof(uint32_t));
-        if (whole < lanes)
-            std::memcpy(o + whole * channels, &pixels[whole], static_cast<size_t>(channels));
+        for (int block = 0; block < lanes / kBlockPixels; ++block) {
+            unsigned char* to = o + block * kBlockPixels * channels;
+            if (x + (block + 1) * kBlockPixels + 2 <= count)
+                std::memcpy(to, pixels + block * kBlockBytes, kBlockBytes);
+            else
+                std::memcpy(to, pixels + block * kBlockBytes, kBlockPixels * channels);
+        }
     }
     if (x < count)
         GatherRunScalar(src, taps + x, fractions + x, count - x, out + static_cast<size_t>(x) * channels);
+}
+
+void GatherRun(const cv::Mat& src, const cv::Vec2s* taps, const uint16_t* fractions, int count,
+               unsigned char* out)
+{
+    for (int first = 0; first < count; first += kChunkPixels)
+        GatherChunk(src, taps + first, fractions + first, std::min(kChunkPixels, count - first),
+                    out + static_cast<size_t>(first) * kPixelBytes);
 }
 
 void Remap(const cv::Mat& src, const RemapTable& table, const RowLayout& layout, cv::Mat& dst)
