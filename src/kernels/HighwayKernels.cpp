@@ -182,6 +182,43 @@ void Remap(const cv::Mat& src, const RemapTable& table, const RowLayout& layout,
     RemapWith(GatherRun, src, table, layout, dst);
 }
 
+// The resize's horizontal pass, a column a 128-bit vector: the column's eight
+// source bytes a0 a1 a2 b0 b1 b2 . . become the 16-bit pairs (a0, b0) (a1, b1)
+// (a2, b2) (0, 0) with one shuffle, and each pair is summed against the weights
+// (w0, w1) in 32 bits, then narrowed as OpenCV narrows it.
+void HorizontalResizeRow(const unsigned char* row, const ColumnPlan& plan, int count, int16_t* out)
+{
+    const hn::Full128<uint8_t> d8;
+    const hn::Full128<int16_t> d16;
+    const hn::Full128<int32_t> d32;
+    const hn::Full64<uint8_t> d8Half;
+    const hn::Full64<int16_t> d16Half;
+    constexpr uint8_t kZero = 0x80;  // a shuffle index that gives 0
+    HWY_ALIGN static constexpr uint8_t kPairs[16] = {0, kZero, 3, kZero, 1, kZero, 4, kZero,
+                                                     2, kZero, 5, kZero, kZero, kZero, kZero, kZero};
+    const auto pairs = hn::Load(d8, kPairs);
+    const int vectorEnd = std::min(count, plan.vectorColumns);
+    int x = 0;
+    for (; x < vectorEnd; ++x) {
+        const auto bytes = hn::ZeroExtendVector(d8, hn::LoadU(d8Half, row + plan.offset[static_cast<size_t>(x)]));
+        const auto taps = hn::BitCast(d16, hn::TableLookupBytesOr0(bytes, pairs));
+        const auto weights = hn::LoadU(d16, &plan.weights[static_cast<size_t>(x) * kWeightLanes]);
+        auto odd = hn::Zero(d32);
+        const auto even = hn::ReorderWidenMulAccumulate(d32, taps, weights, hn::Zero(d32), odd);
+        const auto sums = hn::ShiftRight<4>(hn::RearrangeToOddPlusEven(even, odd));
+        // Four lanes stored, the fourth overwritten by the next column (the row has room for it).
+        hn::StoreU(hn::DemoteTo(d16Half, sums), d16Half, out + kPixelBytes * x);
+    }
+    HorizontalRowScalar(row, plan, x, count, out);
+}
+
+void Resize(const cv::Mat& src, cv::Size whole, cv::Rect region, cv::Mat& dst)
+{
+    static const ResizeRowOps ops = {HorizontalResizeRow, Simd128ResizeRows() ? Simd128ResizeRows()->vertical
+                                                                              : ScalarResizeRows().vertical};
+    ResizeRegionWith(ops, src, whole, region, dst);
+}
+
 void RemapTo420(const cv::Mat& src, const RemapTable& table, const RowLayout& layout, const PlanarPicture& out)
 {
     const KernelTable& base = Simd128Kernels() ? *Simd128Kernels() : ScalarKernels();
@@ -196,6 +233,7 @@ const KernelTable* TargetKernels()
         t.name = hwy::TargetName(HWY_TARGET);
         t.remap = Remap;
         t.remapTo420 = RemapTo420;
+        t.resize = Resize;
         return t;
     }();
     return &table;

@@ -7,6 +7,7 @@
 #define ZRFISHEYE_KERNELS_KERNELPARTS_H
 
 #include <cstdint>
+#include <vector>
 
 #include "Kernels.h"
 
@@ -74,7 +75,18 @@ void DoubleChromaPlanes(const DoublingRowOps& ops, const cv::Mat& luma, const cv
 // A region of cv::resize's bilinear resize of a working picture, exactly
 // (LinearResize.cpp). A row of horizontal sums is kept narrowed to 16 bits, as
 // the vertical pass reads them.
-struct ColumnPlan;
+const int kWeightLanes = 8;  // 16-bit lanes of a 128-bit vector
+
+// What a horizontal pass needs for a run of output columns: each column's source
+// byte offset, and its weight pair repeated over a vector of 16-bit lanes.
+struct ColumnPlan {
+    std::vector<int> offset;
+    std::vector<int16_t> weights;  // kWeightLanes a column: w0 w1 w0 w1 ...
+    int vectorColumns = 0;         // the leading columns whose reads stay inside a row
+};
+// Columns from..count-1 of a row's horizontal pass, one by one.
+void HorizontalRowScalar(const unsigned char* row, const ColumnPlan& plan, int from, int count, int16_t* out);
+
 struct ResizeRowOps {
     // count output columns of one source row.
     void (*horizontal)(const unsigned char* row, const ColumnPlan& plan, int count, int16_t* out);

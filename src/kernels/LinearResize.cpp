@@ -21,16 +21,6 @@
 namespace zrfe {
 namespace kernels {
 
-const int kWeightLanes = 8;  // 16-bit lanes of a 128-bit vector
-
-// What a horizontal pass needs for a run of output columns: each column's source
-// byte offset, and its weight pair repeated over a vector of 16-bit lanes.
-struct ColumnPlan {
-    std::vector<int> offset;
-    std::vector<int16_t> weights;  // kWeightLanes a column: w0 w1 w0 w1 ...
-    int vectorColumns = 0;         // the leading columns whose reads stay inside a row
-};
-
 namespace {
 
 const int kChannels = 3;
@@ -72,6 +62,7 @@ Axis PlanAxis(int sourceLength, int length, double scale, bool clampEdges)
     return a;
 }
 
+}  // namespace
 
 void HorizontalRowScalar(const unsigned char* row, const ColumnPlan& plan, int from, int count, int16_t* out)
 {
@@ -84,6 +75,8 @@ void HorizontalRowScalar(const unsigned char* row, const ColumnPlan& plan, int f
         }
     }
 }
+
+namespace {
 
 void VerticalRowScalar(const int16_t* top, const int16_t* bottom, int16_t b0, int16_t b1, int count,
                        unsigned char* out)
