@@ -219,11 +219,81 @@ void Resize(const cv::Mat& src, cv::Size whole, cv::Rect region, cv::Mat& dst)
     ResizeRegionWith(ops, src, whole, region, dst);
 }
 
+// Two working-picture rows into two luma rows and a row of each chroma plane, the
+// chroma the rounded mean of each 2 x 2 block.
+void RowPairTo420Vector(const unsigned char* top, const unsigned char* bottom, int width, unsigned char* lumaTop,
+                        unsigned char* lumaBottom, unsigned char* u, unsigned char* v)
+{
+    const hn::ScalableTag<uint8_t> d8;
+    const hn::RepartitionToWide<decltype(d8)> d16;
+    const hn::RebindToSigned<decltype(d16)> dSigned;  // the means fit 8 bits: narrowed from signed lanes
+    const hn::Rebind<uint8_t, decltype(dSigned)> dHalf;
+    const int lanes = static_cast<int>(hn::Lanes(d8));
+    const auto lowByte = hn::Set(d16, 0xFF);
+    const auto two = hn::Set(d16, 2);
+    // (sum of the block + 2) >> 2, from the channel's two rows of a block column pair
+    const auto blockMeans = [&](decltype(hn::Zero(d8)) upper, decltype(hn::Zero(d8)) lower) {
+        const auto a = hn::BitCast(d16, upper), b = hn::BitCast(d16, lower);
+        const auto sums = hn::Add(hn::Add(hn::And(a, lowByte), hn::ShiftRight<8>(a)),
+                                  hn::Add(hn::And(b, lowByte), hn::ShiftRight<8>(b)));
+        return hn::DemoteTo(dHalf, hn::BitCast(dSigned, hn::ShiftRight<2>(hn::Add(sums, two))));
+    };
+    int x = 0;
+    for (; x + lanes <= width; x += lanes) {
+        const size_t at = static_cast<size_t>(x) * kPixelBytes;
+        auto y0 = hn::Zero(d8), u0 = y0, v0 = y0, y1 = y0, u1 = y0, v1 = y0;
+        hn::LoadInterleaved3(d8, top + at, y0, u0, v0);
+        hn::LoadInterleaved3(d8, bottom + at, y1, u1, v1);
+        hn::StoreU(y0, d8, lumaTop + x);
+        hn::StoreU(y1, d8, lumaBottom + x);
+        hn::StoreU(blockMeans(u0, u1), dHalf, u + x / 2);
+        hn::StoreU(blockMeans(v0, v1), dHalf, v + x / 2);
+    }
+    const size_t done = static_cast<size_t>(x);
+    RowPairTo420(top + done * kPixelBytes, bottom + done * kPixelBytes, width - x, lumaTop + done,
+                 lumaBottom + done, u + done / 2, v + done / 2);
+}
+
+void WorkingTo420(const cv::Mat& src, const PlanarPicture& out)
+{
+    WorkingTo420With(RowPairTo420Vector, src, out);
+}
+
 void RemapTo420(const cv::Mat& src, const RemapTable& table, const RowLayout& layout, const PlanarPicture& out)
 {
-    const KernelTable& base = Simd128Kernels() ? *Simd128Kernels() : ScalarKernels();
-    RemapTo420With(GatherRun, Simd128() ? Simd128()->rowPair : RowPairTo420, base.workingTo420, src, table,
-                   layout, out);
+    RemapTo420With(GatherRun, RowPairTo420Vector, WorkingTo420, src, table, layout, out);
+}
+
+void InterleaveRowVector(const unsigned char* c0, const unsigned char* c1, const unsigned char* c2, int count,
+                         unsigned char* out)
+{
+    const hn::ScalableTag<uint8_t> d8;
+    const int lanes = static_cast<int>(hn::Lanes(d8));
+    int x = 0;
+    for (; x + lanes <= count; x += lanes)
+        hn::StoreInterleaved3(hn::LoadU(d8, c0 + x), hn::LoadU(d8, c1 + x), hn::LoadU(d8, c2 + x), d8,
+                              out + static_cast<size_t>(x) * kPixelBytes);
+    InterleaveRow(c0 + x, c1 + x, c2 + x, count - x, out + static_cast<size_t>(x) * kPixelBytes);
+}
+
+const DoublingRowOps& DoublingRows()
+{
+    static const DoublingRowOps ops = [] {
+        DoublingRowOps o = Simd128DoublingRows() ? *Simd128DoublingRows() : ScalarDoublingRows();
+        o.interleave = InterleaveRowVector;
+        return o;
+    }();
+    return ops;
+}
+
+void Nv12ToWorking(const tag_ZRFRAME& frame, cv::Mat& dst)
+{
+    Nv12ToWorkingWith(Simd128() ? Simd128()->interleavePairs : InterleavePairs, DoublingRows(), frame, dst);
+}
+
+void PlanesToWorking(const cv::Mat& luma, const cv::Mat& u, const cv::Mat& v, cv::Mat& dst)
+{
+    PlanesToWorkingWith(Simd128() ? Simd128()->interleave : Interleave, DoublingRows(), luma, u, v, dst);
 }
 
 const KernelTable* TargetKernels()
@@ -234,6 +304,9 @@ const KernelTable* TargetKernels()
         t.remap = Remap;
         t.remapTo420 = RemapTo420;
         t.resize = Resize;
+        t.workingTo420 = WorkingTo420;
+        t.nv12ToWorking = Nv12ToWorking;
+        t.planesToWorking = PlanesToWorking;
         return t;
     }();
     return &table;
