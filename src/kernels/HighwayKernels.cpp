@@ -212,10 +212,27 @@ void HorizontalResizeRow(const unsigned char* row, const ColumnPlan& plan, int c
     HorizontalRowScalar(row, plan, x, count, out);
 }
 
+// The resize's vertical pass, as OpenCV rounds it: ((b0 top) >> 16) + ((b1 bottom) >> 16), + 2, >> 2.
+void VerticalResizeRow(const int16_t* top, const int16_t* bottom, int16_t b0, int16_t b1, int count,
+                       unsigned char* out)
+{
+    const hn::ScalableTag<int16_t> d16;
+    const hn::Rebind<uint8_t, decltype(d16)> d8;
+    const int lanes = static_cast<int>(hn::Lanes(d16));
+    const auto w0 = hn::Set(d16, b0), w1 = hn::Set(d16, b1), round = hn::Set(d16, 2);
+    int i = 0;
+    for (; i + lanes <= count; i += lanes) {
+        const auto upper = hn::MulHigh(hn::LoadU(d16, top + i), w0);
+        const auto lower = hn::MulHigh(hn::LoadU(d16, bottom + i), w1);
+        const auto sum = hn::Add(hn::Add(upper, lower), round);
+        hn::StoreU(hn::DemoteTo(d8, hn::ShiftRight<2>(sum)), d8, out + i);
+    }
+    ScalarResizeRows().vertical(top + i, bottom + i, b0, b1, count - i, out + i);
+}
+
 void Resize(const cv::Mat& src, cv::Size whole, cv::Rect region, cv::Mat& dst)
 {
-    static const ResizeRowOps ops = {HorizontalResizeRow, Simd128ResizeRows() ? Simd128ResizeRows()->vertical
-                                                                              : ScalarResizeRows().vertical};
+    static const ResizeRowOps ops = {HorizontalResizeRow, VerticalResizeRow};
     ResizeRegionWith(ops, src, whole, region, dst);
 }
 
@@ -276,10 +293,43 @@ void InterleaveRowVector(const unsigned char* c0, const unsigned char* c1, const
     InterleaveRow(c0 + x, c1 + x, c2 + x, count - x, out + static_cast<size_t>(x) * kPixelBytes);
 }
 
+// The chroma doubling's column pass: ((3 near) >> 2) + (far >> 2), + 2, >> 2.
+void BlendRowsVector(const uint16_t* near, const uint16_t* far, int count, unsigned char* out)
+{
+    const hn::ScalableTag<uint16_t> d16;
+    const hn::RebindToSigned<decltype(d16)> dSigned;  // every value fits 8 bits: narrowed from signed lanes
+    const hn::Rebind<uint8_t, decltype(dSigned)> d8;
+    const int lanes = static_cast<int>(hn::Lanes(d16));
+    const auto round = hn::Set(d16, 2);
+    int i = 0;
+    for (; i + lanes <= count; i += lanes) {
+        const auto a = hn::LoadU(d16, near + i), b = hn::LoadU(d16, far + i);
+        const auto sum = hn::Add(hn::Add(hn::ShiftRight<2>(hn::Add(hn::Add(a, a), a)), hn::ShiftRight<2>(b)), round);
+        hn::StoreU(hn::DemoteTo(d8, hn::BitCast(dSigned, hn::ShiftRight<2>(sum))), d8, out + i);
+    }
+    ScalarDoublingRows().blend(near + i, far + i, count - i, out + i);
+}
+
+void SplitPairsVector(const unsigned char* pairs, int count, unsigned char* u, unsigned char* v)
+{
+    const hn::ScalableTag<uint8_t> d8;
+    const int lanes = static_cast<int>(hn::Lanes(d8));
+    int k = 0;
+    for (; k + lanes <= count; k += lanes) {
+        auto a = hn::Zero(d8), b = a;
+        hn::LoadInterleaved2(d8, pairs + 2 * k, a, b);
+        hn::StoreU(a, d8, u + k);
+        hn::StoreU(b, d8, v + k);
+    }
+    ScalarDoublingRows().splitPairs(pairs + 2 * k, count - k, u + k, v + k);
+}
+
 const DoublingRowOps& DoublingRows()
 {
     static const DoublingRowOps ops = [] {
         DoublingRowOps o = Simd128DoublingRows() ? *Simd128DoublingRows() : ScalarDoublingRows();
+        o.splitPairs = SplitPairsVector;
+        o.blend = BlendRowsVector;
         o.interleave = InterleaveRowVector;
         return o;
     }();
