@@ -14,9 +14,9 @@ struct OmnidirCamera {
     cv::Mat K, D, xi;
 };
 
-// The same bits as OpenCV's call, which it stands in for; single-threaded, OpenCV
-// spends most of a sub view's re-aim there. Where OpenCV's own build rounds
-// another way (checked once, on a small view), OpenCV's call is made instead.
+// Gives the same bits as OpenCV's call, which runs on one thread and was most of
+// a sub view's re-aim. Where OpenCV's own build rounds another way (checked once,
+// on a small view), OpenCV's call is made instead.
 void OmnidirPerspectiveMap(const OmnidirCamera& camera, const cv::Mat& rotation, const cv::Mat& P, cv::Size size,
                            cv::Mat& mapX, cv::Mat& mapY);
 
