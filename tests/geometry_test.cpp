@@ -18,7 +18,7 @@
 #include "geometry/WallPanoramaTable.h"
 #include "normal/GroundNormalTable.h"
 #include "normal/NormalViewClamp.h"
-#include "normal/OmnidirPerspectiveMap.h"
+#include "normal/PerspectiveRectification.h"
 #include "normal/WallNormalTable.h"
 
 namespace {
@@ -407,7 +407,7 @@ TEST(SubViewTableTest, CentresHalfTurnZoomEdgesAndWholeTables)
 // on every vector target this processor runs.
 TEST(SubViewTableTest, PerspectiveRowsAreOpenCvsRectificationForAnyThreadCount)
 {
-    zrfe::OmnidirCamera camera;
+    zrfe::UnifiedCamera camera;
     camera.xi = (cv::Mat_<float>(1, 1) << 1.0f);
     const int threads = cv::getNumThreads();
     for (int variant = 0; variant < 2; ++variant) {
@@ -428,7 +428,7 @@ TEST(SubViewTableTest, PerspectiveRowsAreOpenCvsRectificationForAnyThreadCount)
             for (const int count : {1, 4}) {
                 cv::setNumThreads(count);
                 cv::Mat x, y;
-                zrfe::OmnidirPerspectiveMap(camera, rotation, projection, size, x, y);
+                zrfe::RectifyPerspective(camera, rotation, projection, size, x, y);
                 EXPECT_EQ(Digest(x, y), Digest(expectedX, expectedY))
                     << "variant " << variant << ", " << hwy::TargetName(target) << ", threads " << count;
             }
@@ -436,7 +436,7 @@ TEST(SubViewTableTest, PerspectiveRowsAreOpenCvsRectificationForAnyThreadCount)
     }
     hwy::SetSupportedTargetsForTest(0);
     cv::setNumThreads(threads);
-    EXPECT_TRUE(zrfe::OmnidirPerspectiveMapIsOwn()) << "this OpenCV rounds otherwise: its single-threaded call is used";
+    EXPECT_TRUE(zrfe::RectifyPerspectiveIsOwn()) << "this OpenCV rounds otherwise: its single-threaded call is used";
 }
 
 TEST(SubViewOutlineTest, BorderWalkGivesTwentyPointsAnEdgeAndACentre)

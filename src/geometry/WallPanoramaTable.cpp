@@ -28,6 +28,15 @@ tag_ZR_FE_WALL_VIEW_S ComputeWallWindow(unsigned int uRadius, unsigned int uHalf
 }
 
 namespace {
+// Writes entry x of a table row: (X, Y) where it lies on the n x n working image,
+// (0, 0) elsewhere or where the lens does not see the direction.
+void StoreEntry(float* px, float* py, int x, bool seen, float X, float Y, float edge)
+{
+    const bool inside = seen && X >= 0.0f && X < edge && Y >= 0.0f && Y < edge;  // NaN fails
+    px[x] = inside ? X : 0.0f;
+    py[x] = inside ? Y : 0.0f;
+}
+
 // Fills the tables from the angle grid; project(right, down, along, X, Y) places
 // one direction in the working image, false where the lens does not see it.
 template <class ProjectFn>
@@ -48,9 +57,7 @@ void FillWallPanorama(int n, const std::vector<float>& cosA, const std::vector<f
                 const float dx = sinA[x] * cphi;
                 float X = 0.0f, Y = 0.0f;
                 const bool seen = project(dx, dy, dz, X, Y);
-                const bool inside = seen && X >= 0.0f && X < edge && Y >= 0.0f && Y < edge;  // NaN fails
-                px[x] = inside ? X : 0.0f;
-                py[x] = inside ? Y : 0.0f;
+                StoreEntry(px, py, x, seen, X, Y, edge);
             }
         }
     });
@@ -79,11 +86,6 @@ void FillWallPanoramaEquidistant(int n, const std::vector<float>& cosA, const st
     std::vector<char> columnMirrored(static_cast<size_t>(n), 0);  // column x mirrors an earlier one
     for (int x = 0; x < n / 2; ++x)
         columnMirrored[static_cast<size_t>(n - 1 - x)] = mirrors(x, n - 1 - x);
-    const auto store = [edge](float* px, float* py, int x, float X, float Y) {
-        const bool inside = X >= 0.0f && X < edge && Y >= 0.0f && Y < edge;  // NaN fails
-        px[x] = inside ? X : 0.0f;
-        py[x] = inside ? Y : 0.0f;
-    };
     ParallelRows((n + 1) / 2, 2LL * n, [&](int firstPair, int endPair) {
         std::vector<float> theta(static_cast<size_t>(n));
         for (int top = firstPair; top < endPair; ++top) {
@@ -113,9 +115,9 @@ void FillWallPanoramaEquidistant(int n, const std::vector<float>& cosA, const st
                     const float alpha = atan2f(dy, dx);
                     const float X = cosf(alpha) * rho + centre;
                     const float down = sinf(alpha) * rho;
-                    store(px, py, x, X, down + centre);
+                    StoreEntry(px, py, x, true, X, down + centre, edge);
                     if (rowsMirror)
-                        store(qx, qy, x, X, -down + centre);
+                        StoreEntry(qx, qy, x, true, X, -down + centre, edge);
                 }
             }
         }

@@ -5,7 +5,7 @@
 #include "engine/EngineCore.h"
 #include "geometry/LensGeometry.h"
 #include "kernels/ParallelRows.h"
-#include "OmnidirPerspectiveMap.h"
+#include "PerspectiveRectification.h"
 
 namespace zrfe {
 
@@ -79,12 +79,12 @@ void BuildGroundNormalTable(const tag_ZR_FE_NORMAL_VIEW_S& stView, unsigned int 
         FillGroundViewThroughLens(rotation, P, R, *pLens, matMapX, matMapY);
         return;
     }
-    OmnidirCamera camera;
+    UnifiedCamera camera;
     camera.K = (cv::Mat_<float>(3, 3) << R, 0, R, 0, R, R, 0, 0, 1);
     camera.D = (cv::Mat_<float>(1, 4) << -0.08f, 0, 0, 0);
     camera.xi = (cv::Mat_<float>(1, 1) << 1.0f);
-    OmnidirPerspectiveMap(camera, rotation, P, cv::Size(static_cast<int>(uWidth), static_cast<int>(uHeight)), matMapX,
-                          matMapY);
+    RectifyPerspective(camera, rotation, P, cv::Size(static_cast<int>(uWidth), static_cast<int>(uHeight)), matMapX,
+                       matMapY);
 }
 
 int EngineCore::UpdateGroundNormalMap(int nIndex)

@@ -5,7 +5,7 @@
 // run the same operations in lanes (IEEE multiply, add, divide and square root,
 // nothing fused), compiled for every target that Highway knows.
 #undef HWY_TARGET_INCLUDE
-#define HWY_TARGET_INCLUDE "normal/OmnidirPerspectiveMap.cpp"
+#define HWY_TARGET_INCLUDE "normal/PerspectiveRectification.cpp"
 #include <hwy/foreach_target.h>  // IWYU pragma: keep
 
 #include <hwy/highway.h>
@@ -17,11 +17,11 @@
 #include <opencv2/calib3d.hpp>
 #include <opencv2/ccalib/omnidir.hpp>
 
-#include "OmnidirPerspectiveMap.h"
+#include "PerspectiveRectification.h"
 #include "kernels/ParallelRows.h"
 
-#ifndef ZRFISHEYE_NORMAL_OMNIDIRPERSPECTIVEMODEL
-#define ZRFISHEYE_NORMAL_OMNIDIRPERSPECTIVEMODEL
+#ifndef ZRFISHEYE_NORMAL_PERSPECTIVERECTIFICATIONMODEL
+#define ZRFISHEYE_NORMAL_PERSPECTIVERECTIFICATIONMODEL
 namespace zrfe {
 namespace {
 // What OpenCV derives from its arguments before the loop, in its own precision.
@@ -120,7 +120,7 @@ HWY_EXPORT(PerspectiveRow);
 
 namespace {
 
-PerspectiveModel ModelOf(const OmnidirCamera& camera, const cv::Mat& rotation, const cv::Mat& P)
+PerspectiveModel ModelOf(const UnifiedCamera& camera, const cv::Mat& rotation, const cv::Mat& P)
 {
     PerspectiveModel m;
     const cv::Matx33f camMat = camera.K;
@@ -139,7 +139,7 @@ PerspectiveModel ModelOf(const OmnidirCamera& camera, const cv::Mat& rotation, c
     return m;
 }
 
-void FillPerspectiveRows(const OmnidirCamera& camera, const cv::Mat& rotation, const cv::Mat& P, cv::Size size,
+void FillPerspectiveRows(const UnifiedCamera& camera, const cv::Mat& rotation, const cv::Mat& P, cv::Size size,
                          cv::Mat& mapX, cv::Mat& mapY)
 {
     const PerspectiveModel m = ModelOf(camera, rotation, P);
@@ -153,7 +153,7 @@ void FillPerspectiveRows(const OmnidirCamera& camera, const cv::Mat& rotation, c
     });
 }
 
-void OpenCvPerspective(const OmnidirCamera& camera, const cv::Mat& rotation, const cv::Mat& P, cv::Size size,
+void OpenCvPerspective(const UnifiedCamera& camera, const cv::Mat& rotation, const cv::Mat& P, cv::Size size,
                        cv::Mat& mapX, cv::Mat& mapY)
 {
     cv::omnidir::initUndistortRectifyMap(camera.K, camera.D, camera.xi, rotation, P, size, CV_32FC1, mapX, mapY,
@@ -163,7 +163,7 @@ void OpenCvPerspective(const OmnidirCamera& camera, const cv::Mat& rotation, con
 // A tilted, swung, zoomed view of a distorted lens: every term of the model in use.
 bool RowsMatchOpenCv()
 {
-    OmnidirCamera camera;
+    UnifiedCamera camera;
     camera.K = (cv::Mat_<float>(3, 3) << 300, 0.5f, 310, 0, 290, 305, 0, 0, 1);
     camera.D = (cv::Mat_<float>(1, 4) << -0.08f, 0.01f, 0.002f, -0.003f);
     camera.xi = (cv::Mat_<float>(1, 1) << 1.0f);
@@ -180,16 +180,16 @@ bool RowsMatchOpenCv()
 
 }  // namespace
 
-bool OmnidirPerspectiveMapIsOwn()
+bool RectifyPerspectiveIsOwn()
 {
     static const bool sameAsOpenCv = RowsMatchOpenCv();
     return sameAsOpenCv;
 }
 
-void OmnidirPerspectiveMap(const OmnidirCamera& camera, const cv::Mat& rotation, const cv::Mat& P, cv::Size size,
-                           cv::Mat& mapX, cv::Mat& mapY)
+void RectifyPerspective(const UnifiedCamera& camera, const cv::Mat& rotation, const cv::Mat& P, cv::Size size,
+                        cv::Mat& mapX, cv::Mat& mapY)
 {
-    if (OmnidirPerspectiveMapIsOwn())
+    if (RectifyPerspectiveIsOwn())
         FillPerspectiveRows(camera, rotation, P, size, mapX, mapY);
     else
         OpenCvPerspective(camera, rotation, P, size, mapX, mapY);
