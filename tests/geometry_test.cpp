@@ -1,7 +1,10 @@
 // Install mode, panorama tables, point conversion, sub-view records, tables and outlines.
 #include <cmath>
 #include <cstdint>
+#include <cstring>
 #include <map>
+#include <random>
+#include <string>
 #include <utility>
 #include <vector>
 
@@ -15,6 +18,7 @@
 #include "geometry/LensGeometry.h"
 #include "geometry/PointMap.h"
 #include "geometry/SubViewOutline.h"
+#include "geometry/TrigRows.h"
 #include "geometry/WallPanoramaTable.h"
 #include "normal/GroundNormalTable.h"
 #include "normal/NormalViewClamp.h"
@@ -466,6 +470,96 @@ TEST(SubViewOutlineTest, BorderWalkGivesTwentyPointsAnEdgeAndACentre)
     for (size_t i = 0; i + 1 < set.vecPoints.size(); ++i)
         EXPECT_TRUE(set.vecPoints[i].nX <= 2000 && set.vecPoints[i].nY <= 2000) << i;
     EXPECT_GT(set.vecPoints.back().nX, 2000) << "the corner left of the view, wrapped";
+}
+
+// Arguments of every size a table build can hand the trig rows (2^-30 to 2^30, random
+// mantissas and signs, the second of a pair within 2^±40 of the first), then random bit
+// patterns, zeros, ones, infinities and NaN for the paths left to the library.
+std::pair<std::vector<float>, std::vector<float>> TrigArguments(size_t count)
+{
+    std::mt19937 random(20261207);
+    auto withExponent = [&](int e) {
+        const uint32_t bits = (random() & 0x807fffffu) | (static_cast<uint32_t>(e + 127) << 23);
+        float f;
+        std::memcpy(&f, &bits, sizeof f);
+        return f;
+    };
+    std::vector<float> a, b;
+    for (size_t k = 0; k < count; ++k) {
+        const int e = static_cast<int>(random() % 61) - 30;
+        a.push_back(withExponent(e));
+        b.push_back(withExponent(e + static_cast<int>(random() % 81) - 40));
+    }
+    for (int k = 0; k < 4096; ++k) {
+        uint32_t bits[2] = {static_cast<uint32_t>(random()), static_cast<uint32_t>(random())};
+        float f[2];
+        std::memcpy(f, bits, sizeof f);
+        a.push_back(f[0]);
+        b.push_back(f[1]);
+    }
+    // with angles whose sine or cosine rounds otherwise without fused multiply-adds
+    const float specials[] = {0.0f,     -0.0f,         1.0f,           -1.0f,          INFINITY,
+                              -INFINITY, NAN,          1e-40f,         0x1p-12f,       120.0f,
+                              0x1p-149f, 0x1.1475b6p+4f, 0x1.ab6152p+5f, 0x1.46b80ep+6f, -0x1.b1a47cp+6f};
+    for (float u : specials)
+        for (float v : specials) {
+            a.push_back(u);
+            b.push_back(v);
+        }
+    return {a, b};
+}
+
+// Bits of the rows and of the library's per-entry calls differ at no argument.
+void ExpectLibraryBits(const std::vector<float>& a, const std::vector<float>& b, const std::string& where)
+{
+    const size_t n = a.size();
+    std::vector<float> atanRow(n), atan2Row(n), sinRow(n), cosRow(n);
+    zrfe::AtanRow(a.data(), atanRow.data(), n);
+    zrfe::Atan2Row(a.data(), b.data(), atan2Row.data(), n);
+    zrfe::SinCosRow(a.data(), sinRow.data(), cosRow.data(), n);
+    size_t wrong = 0;
+    for (size_t i = 0; i < n; ++i) {
+        const float expected[] = {atanf(a[i]), atan2f(a[i], b[i]), sinf(a[i]), cosf(a[i])};
+        const float got[] = {atanRow[i], atan2Row[i], sinRow[i], cosRow[i]};
+        if (std::memcmp(expected, got, sizeof got) != 0 && wrong++ < 3)
+            ADD_FAILURE() << where << ": at " << a[i] << ", " << b[i] << " (entry " << i << ") atan " << got[0]
+                          << "/" << expected[0] << ", atan2 " << got[1] << "/" << expected[1] << ", sin " << got[2]
+                          << "/" << expected[2] << ", cos " << got[3] << "/" << expected[3];
+    }
+    EXPECT_EQ(wrong, 0u) << where;
+}
+
+// On every vector target: its own lanes, or the library's calls where its lanes would
+// round otherwise (a target without fused multiply-adds on a processor with them).
+TEST(TrigRowsTest, RowsGiveTheLibrarysBitsOnEveryTarget)
+{
+    const auto args = TrigArguments(200003);  // an odd count: the rows end in a partial vector
+    for (const int64_t target : hwy::SupportedAndGeneratedTargets()) {
+        hwy::SetSupportedTargetsForTest(target);
+        ExpectLibraryBits(args.first, args.second, hwy::TargetName(target));
+    }
+    hwy::SetSupportedTargetsForTest(0);
+    EXPECT_TRUE(zrfe::TrigRowsAreOwn()) << "this C library rounds otherwise: the tables call it per entry";
+}
+
+// Every float through atanf, sinf and cosf, and atan2f over a large sample, on the best
+// target. About a minute; run by hand with --gtest_also_run_disabled_tests.
+TEST(TrigRowsTest, DISABLED_EveryFloatGivesTheLibrarysBits)
+{
+    ASSERT_TRUE(zrfe::TrigRowsAreOwn());
+    constexpr size_t kBlock = 1 << 20;
+    std::vector<float> a(kBlock), b(kBlock);
+    for (uint64_t start = 0; start < (1ull << 32); start += kBlock) {
+        for (size_t i = 0; i < kBlock; ++i) {
+            const uint32_t bits = static_cast<uint32_t>(start + i);
+            std::memcpy(&a[i], &bits, sizeof bits);
+            const uint32_t other = bits * 2654435761u;
+            std::memcpy(&b[i], &other, sizeof other);
+        }
+        ExpectLibraryBits(a, b, "block " + std::to_string(start >> 20));
+        if (HasFailure())
+            return;
+    }
 }
 
 }  // namespace

@@ -7,6 +7,7 @@
 
 #include "kernels/ParallelRows.h"
 
+#include "EquidistantRow.h"
 #include "LensGeometry.h"
 
 namespace zrfe {
@@ -70,12 +71,11 @@ uint32_t Bits(float f)
     return u;
 }
 
-// The built-in lens, by the grid's mirror symmetries. Where row n-1-y's angle is
-// exactly minus row y's, its entries are row y's with the vertical offset negated
-// (atan2f is odd in its first argument, sinf odd and cosf even), so the library
-// calls are made once for both rows; where column n-1-x's angle is exactly minus
-// column x's, both columns lie at the same angle off the axis. Rows and columns
-// whose grid angles do not mirror exactly are computed on their own.
+// The built-in lens, a row of rays at a time. Where row n-1-y's angle is exactly
+// minus row y's, its entries are row y's with the vertical offset negated (atan2f
+// is odd in its first argument, sinf odd and cosf even), so one row of library
+// calls serves both rows; rows whose grid angles do not mirror exactly are
+// computed on their own.
 void FillWallPanoramaEquidistant(int n, const std::vector<float>& cosA, const std::vector<float>& sinA, float focal,
                                  float centre, cv::Mat& matMapX, cv::Mat& matMapY)
 {
@@ -83,11 +83,14 @@ void FillWallPanoramaEquidistant(int n, const std::vector<float>& cosA, const st
     const auto mirrors = [&](int a, int b) {
         return Bits(sinA[b]) == Bits(-sinA[a]) && Bits(cosA[b]) == Bits(cosA[a]);
     };
-    std::vector<char> columnMirrored(static_cast<size_t>(n), 0);  // column x mirrors an earlier one
-    for (int x = 0; x < n / 2; ++x)
-        columnMirrored[static_cast<size_t>(n - 1 - x)] = mirrors(x, n - 1 - x);
+    const size_t columns = static_cast<size_t>(n);
     ParallelRows((n + 1) / 2, 2LL * n, [&](int firstPair, int endPair) {
-        std::vector<float> theta(static_cast<size_t>(n));
+        std::vector<float> rays(5 * columns);
+        float* right = rays.data();
+        float* down = right + columns;
+        float* along = down + columns;
+        float* offRight = along + columns;
+        float* offDown = offRight + columns;
         for (int top = firstPair; top < endPair; ++top) {
             const int bottom = n - 1 - top;
             const bool rowsMirror = bottom != top && mirrors(top, bottom);
@@ -95,29 +98,21 @@ void FillWallPanoramaEquidistant(int n, const std::vector<float>& cosA, const st
                 if (y == bottom && (rowsMirror || bottom == top))
                     break;
                 const float cphi = cosA[y];
-                const float dy = sinA[y];
-                for (int x = 0; x < n; ++x) {
-                    if (columnMirrored[x]) {
-                        theta[x] = theta[n - 1 - x];
-                        continue;
-                    }
-                    const float dz = cosA[x] * cphi;
-                    const float dx = sinA[x] * cphi;
-                    theta[x] = atan2f(sqrtf(dy * dy + dx * dx), dz);
+                for (size_t x = 0; x < columns; ++x) {
+                    along[x] = cosA[x] * cphi;
+                    right[x] = sinA[x] * cphi;
+                    down[x] = sinA[y];
                 }
+                EquidistantOffsetsRow(right, down, along, focal, offRight, offDown, columns);
                 float* px = matMapX.ptr<float>(y);
                 float* py = matMapY.ptr<float>(y);
                 float* qx = matMapX.ptr<float>(bottom);
                 float* qy = matMapY.ptr<float>(bottom);
                 for (int x = 0; x < n; ++x) {
-                    const float dx = sinA[x] * cphi;
-                    const float rho = theta[x] * focal;
-                    const float alpha = atan2f(dy, dx);
-                    const float X = cosf(alpha) * rho + centre;
-                    const float down = sinf(alpha) * rho;
-                    StoreEntry(px, py, x, true, X, down + centre, edge);
+                    const float X = offRight[x] + centre;
+                    StoreEntry(px, py, x, true, X, offDown[x] + centre, edge);
                     if (rowsMirror)
-                        StoreEntry(qx, qy, x, true, X, -down + centre, edge);
+                        StoreEntry(qx, qy, x, true, X, -offDown[x] + centre, edge);
                 }
             }
         }

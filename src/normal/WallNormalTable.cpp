@@ -6,38 +6,58 @@
 #include "kernels/ParallelRows.h"
 
 #include "engine/EngineCore.h"
+#include "geometry/EquidistantRow.h"
 #include "geometry/LensGeometry.h"
+#include "geometry/TrigRows.h"
 
 namespace zrfe {
 
 namespace {
-// The rays of the view, given by their per-column and per-row values, placed in
-// the source picture by project(right, down, along, X, Y), false where the lens
-// does not see the ray.
+// The rays of the view, given by their per-column and per-row values.
 struct WallViewRays {
     std::vector<float> cosOff, cosC, sinC, rowAngle;
 };
 
-template <class ProjectFn>
-void FillWallView(const WallViewRays& rays, float lim, cv::Mat& mapX, cv::Mat& mapY, const ProjectFn& project)
+// A row of rays, placed in the source picture by projectRow(right, down, along, X, Y,
+// seen, n); seen[j] is 0 where the lens does not see ray j.
+struct RayRow {
+    explicit RayRow(size_t n) : values(7 * n), seen(n, 1) {}
+    std::vector<float> values;
+    std::vector<unsigned char> seen;
+};
+
+template <class ProjectRowFn>
+void FillWallView(const WallViewRays& rays, float lim, cv::Mat& mapX, cv::Mat& mapY, const ProjectRowFn& projectRow)
 {
     const int W = mapX.cols;
+    const size_t n = static_cast<size_t>(W);
     ParallelRows(mapX.rows, W, [&](int firstRow, int endRow) {
+        RayRow row(n);
+        float* arg = row.values.data();
+        float* elevation = arg + n;
+        float* right = elevation + n;
+        float* down = right + n;
+        float* along = down + n;
+        float* X = along + n;
+        float* Y = X + n;
         for (int i = firstRow; i < endRow; ++i) {
             const float tr = tanf(rays.rowAngle[i]);
+            for (size_t j = 0; j < n; ++j)
+                arg[j] = rays.cosOff[j] * tr;
+            AtanRow(arg, elevation, n);
+            float* cosElevation = arg;  // the argument is spent
+            SinCosRow(elevation, down, cosElevation, n);
+            for (size_t j = 0; j < n; ++j) {
+                along[j] = rays.cosC[j] * cosElevation[j];
+                right[j] = rays.sinC[j] * cosElevation[j];
+            }
+            projectRow(right, down, along, X, Y, row.seen.data(), n);
             float* px = mapX.ptr<float>(i);
             float* py = mapY.ptr<float>(i);
-            for (int j = 0; j < W; ++j) {
-                const float e = atanf(rays.cosOff[j] * tr);
-                const float ce = cosf(e);
-                const float dx = rays.cosC[j] * ce;
-                const float dy = rays.sinC[j] * ce;
-                const float dz = sinf(e);
-                float X = 0.0f, Y = 0.0f;
-                const bool seen = project(dy, dz, dx, X, Y);
-                const bool inside = seen && lim > X && X >= 0.0f && lim > Y && Y >= 0.0f;  // NaN fails
-                px[j] = inside ? X : 0.0f;
-                py[j] = inside ? Y : 0.0f;
+            for (size_t j = 0; j < n; ++j) {
+                const bool inside = row.seen[j] && lim > X[j] && X[j] >= 0.0f && lim > Y[j] && Y[j] >= 0.0f;  // NaN fails
+                px[j] = inside ? X[j] : 0.0f;
+                py[j] = inside ? Y[j] : 0.0f;
             }
         }
     });
@@ -103,14 +123,22 @@ void BuildWallNormalTable(const tag_ZR_FE_NORMAL_VIEW_S& stView, unsigned int uW
     }
 
     if (pLens) {
-        FillWallView(rays, lim, matMapX, matMapY, [&](float right, float down, float along, float& X, float& Y) {
-            return pLens->Project(right, down, along, R, R, X, Y);
-        });
+        FillWallView(rays, lim, matMapX, matMapY,
+                     [&](const float* right, const float* down, const float* along, float* X, float* Y,
+                         unsigned char* seen, size_t n) {
+                         for (size_t j = 0; j < n; ++j)
+                             seen[j] = pLens->Project(right[j], down[j], along[j], R, R, X[j], Y[j]);
+                     });
     } else {
-        FillWallView(rays, lim, matMapX, matMapY, [&](float right, float down, float along, float& X, float& Y) {
-            ProjectEquidistant(right, down, along, s, R, X, Y);
-            return true;
-        });
+        FillWallView(rays, lim, matMapX, matMapY,
+                     [&](const float* right, const float* down, const float* along, float* X, float* Y,
+                         unsigned char*, size_t n) {
+                         EquidistantOffsetsRow(right, down, along, s, X, Y, n);
+                         for (size_t j = 0; j < n; ++j) {
+                             X[j] = X[j] + R;
+                             Y[j] = Y[j] + R;
+                         }
+                     });
     }
 }
 
