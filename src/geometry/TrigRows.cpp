@@ -32,13 +32,6 @@
 namespace zrfe {
 namespace trig {
 
-inline uint32_t Bits(float f)
-{
-    uint32_t u;
-    std::memcpy(&u, &f, sizeof u);
-    return u;
-}
-
 inline float FromBits(uint32_t u)
 {
     float f;
@@ -72,17 +65,6 @@ constexpr int32_t kAtan2FarExponents = 0x1e7fffff;  // |y / x| beyond 2^60
 constexpr int32_t kAtan2NearExponents = -60;
 constexpr uint32_t kOneBits = 0x3f800000;
 
-// Whether atan2f(y, x) takes a path that the lanes leave to the library.
-inline bool Atan2IsLibrarys(float y, float x)
-{
-    const int32_t hx = static_cast<int32_t>(Bits(x)), hy = static_cast<int32_t>(Bits(y));
-    const int32_t ix = hx & 0x7fffffff, iy = hy & 0x7fffffff;
-    if (ix >= kInfinityBits || iy >= kInfinityBits || ix == 0 || iy == 0 || Bits(x) == kOneBits)
-        return true;
-    const int32_t gap = iy - ix;
-    return gap > kAtan2FarExponents || (hx < 0 && (gap >> 23) < kAtan2NearExponents);
-}
-
 // sinf and cosf: 2/pi scaled by 2^24 and pi/2 for the reduction, the sign of the
 // sine in each quadrant's reduced argument, and the two polynomials (for quadrants
 // 0 and 1; quadrants 2 and 3 negate the cosine one, which negates its result).
@@ -100,12 +82,6 @@ constexpr uint32_t kSinCosHighestTop = 0x42e;
 // Angles near multiples of pi/2 whose sine or cosine rounds to another float when the
 // multiply-adds are not fused: these tell a target whose lanes round otherwise.
 constexpr float kFusedWitnesses[] = {0x1.1475b6p+4f, 0x1.ab6152p+5f, 0x1.46b80ep+6f, 0x1.b1a47cp+6f};
-
-inline bool SinCosIsLibrarys(float x)
-{
-    const uint32_t top = (Bits(x) >> 20) & 0x7ff;
-    return top < kSinCosLowestTop || top > kSinCosHighestTop;
-}
 
 inline void LibraryAtan(const float* x, float* out, size_t first, size_t end)
 {
@@ -184,7 +160,7 @@ using DF = hn::ScalableTag<float>;
 using VF = hn::Vec<DF>;
 
 // atanf of every lane, as the library computes it.
-VF AtanLanes(DF d, VF x)
+HWY_INLINE VF AtanLanes(DF d, VF x)
 {
     using namespace trig;
     const hn::RebindToSigned<DF> di;
@@ -237,7 +213,7 @@ VF AtanLanes(DF d, VF x)
 
 // atan2f(y, x) where both are finite and not zero, x is not 1 and |y / x| within
 // 2^-60 .. 2^60.
-VF Atan2Lanes(DF d, VF y, VF x)
+HWY_INLINE VF Atan2Lanes(DF d, VF y, VF x)
 {
     using namespace trig;
     const VF z = AtanLanes(d, hn::Abs(hn::Div(y, x)));
@@ -258,9 +234,36 @@ void AtanLanesRow(const float* x, float* out, size_t n)
     const DF d;
     const size_t lanes = hn::Lanes(d);
     size_t i = 0;
+    // two vectors at a time: the polynomial is a chain of dependent steps
+    for (; i + 2 * lanes <= n; i += 2 * lanes) {
+        const VF a = AtanLanes(d, hn::LoadU(d, x + i));
+        const VF b = AtanLanes(d, hn::LoadU(d, x + i + lanes));
+        hn::StoreU(a, d, out + i);
+        hn::StoreU(b, d, out + i + lanes);
+    }
     for (; i + lanes <= n; i += lanes)
         hn::StoreU(AtanLanes(d, hn::LoadU(d, x + i)), d, out + i);
     trig::LibraryAtan(x, out, i, n);
+}
+
+// Lanes where atan2f takes a path left to the library: either argument zero, infinite
+// or NaN, x exactly 1, |y / x| beyond 2^60, or below 2^-60 with x negative.
+HWY_INLINE hn::Mask<DF> Atan2LanesAreLibrarys(DF d, VF y, VF x)
+{
+    using namespace trig;
+    const hn::RebindToSigned<DF> di;
+    const auto hx = hn::BitCast(di, x), hy = hn::BitCast(di, y);
+    const auto magnitude = hn::Set(di, 0x7fffffff);
+    const auto ix = hn::And(hx, magnitude), iy = hn::And(hy, magnitude);
+    const auto zero = hn::Zero(di);
+    const auto beyondFinite = hn::Set(di, kInfinityBits - 1);
+    const auto gap = hn::Sub(iy, ix);
+    auto m = hn::Or(hn::Gt(ix, beyondFinite), hn::Gt(iy, beyondFinite));
+    m = hn::Or(m, hn::Or(hn::Eq(ix, zero), hn::Eq(iy, zero)));
+    m = hn::Or(m, hn::Eq(hx, hn::Set(di, static_cast<int32_t>(kOneBits))));
+    m = hn::Or(m, hn::Gt(gap, hn::Set(di, kAtan2FarExponents)));
+    m = hn::Or(m, hn::And(hn::Gt(zero, hx), hn::Gt(hn::Set(di, kAtan2NearExponents), hn::ShiftRight<23>(gap))));
+    return hn::RebindMask(d, m);
 }
 
 void Atan2LanesRow(const float* y, const float* x, float* out, size_t n)
@@ -268,12 +271,21 @@ void Atan2LanesRow(const float* y, const float* x, float* out, size_t n)
     const DF d;
     const size_t lanes = hn::Lanes(d);
     size_t i = 0;
-    for (; i + lanes <= n; i += lanes)
-        hn::StoreU(Atan2Lanes(d, hn::LoadU(d, y + i), hn::LoadU(d, x + i)), d, out + i);
+    for (; i + 2 * lanes <= n; i += 2 * lanes) {
+        const VF ya = hn::LoadU(d, y + i), xa = hn::LoadU(d, x + i);
+        const VF yb = hn::LoadU(d, y + i + lanes), xb = hn::LoadU(d, x + i + lanes);
+        hn::StoreU(Atan2Lanes(d, ya, xa), d, out + i);
+        hn::StoreU(Atan2Lanes(d, yb, xb), d, out + i + lanes);
+        if (!hn::AllFalse(d, hn::Or(Atan2LanesAreLibrarys(d, ya, xa), Atan2LanesAreLibrarys(d, yb, xb))))
+            trig::LibraryAtan2(y, x, out, i, i + 2 * lanes);
+    }
+    for (; i + lanes <= n; i += lanes) {
+        const VF vy = hn::LoadU(d, y + i), vx = hn::LoadU(d, x + i);
+        hn::StoreU(Atan2Lanes(d, vy, vx), d, out + i);
+        if (!hn::AllFalse(d, Atan2LanesAreLibrarys(d, vy, vx)))
+            trig::LibraryAtan2(y, x, out, i, i + lanes);
+    }
     trig::LibraryAtan2(y, x, out, i, n);
-    for (size_t k = 0; k < i; ++k)
-        if (trig::Atan2IsLibrarys(y[k], x[k]))
-            out[k] = atan2f(y[k], x[k]);
 }
 
 void SinCosLanesRow(const float* x, float* sinOut, float* cosOut, size_t n)
@@ -288,6 +300,9 @@ void SinCosLanesRow(const float* x, float* sinOut, float* cosOut, size_t n)
     const auto round = hn::Set(di, kQuadrantRound);
     const auto oneL = hn::Set(dl, 1), twoL = hn::Set(dl, 2), zeroL = hn::Zero(dl);
     const auto plus = hn::Set(dd, 1.0), minus = hn::Set(dd, -1.0);
+    const auto topMask = hn::Set(di, 0x7ff);
+    const auto lowestTop = hn::Set(di, static_cast<int32_t>(kSinCosLowestTop));
+    const auto highestTop = hn::Set(di, static_cast<int32_t>(kSinCosHighestTop));
     size_t i = 0;
     for (; i + lanes <= n; i += lanes) {
         const auto v = hn::PromoteTo(dd, hn::LoadU(df, x + i));
@@ -312,13 +327,12 @@ void SinCosLanesRow(const float* x, float* sinOut, float* cosOut, size_t n)
         cosPoly = hn::IfThenElse(low, cosPoly, hn::Neg(cosPoly));
         hn::StoreU(hn::DemoteTo(df, hn::IfThenElse(even, sinPoly, cosPoly)), df, sinOut + i);
         hn::StoreU(hn::DemoteTo(df, hn::IfThenElse(even, cosPoly, sinPoly)), df, cosOut + i);
+        // |x| outside [2^-12, 120), infinity or NaN: the library's own paths
+        const auto top = hn::And(hn::ShiftRight<20>(hn::BitCast(di, hn::LoadU(df, x + i))), topMask);
+        if (!hn::AllFalse(di, hn::Or(hn::Gt(lowestTop, top), hn::Gt(top, highestTop))))
+            LibrarySinCos(x, sinOut, cosOut, i, i + lanes);
     }
     LibrarySinCos(x, sinOut, cosOut, i, n);
-    for (size_t k = 0; k < i; ++k)
-        if (SinCosIsLibrarys(x[k])) {
-            sinOut[k] = sinf(x[k]);
-            cosOut[k] = cosf(x[k]);
-        }
 }
 
 bool LanesMatchLibrary()

@@ -55,7 +55,8 @@ void FillWallView(const WallViewRays& rays, float lim, cv::Mat& mapX, cv::Mat& m
             float* px = mapX.ptr<float>(i);
             float* py = mapY.ptr<float>(i);
             for (size_t j = 0; j < n; ++j) {
-                const bool inside = row.seen[j] && lim > X[j] && X[j] >= 0.0f && lim > Y[j] && Y[j] >= 0.0f;  // NaN fails
+                // NaN fails; & rather than && lets the loop run in vector lanes
+                const bool inside = (row.seen[j] != 0) & (lim > X[j]) & (X[j] >= 0.0f) & (lim > Y[j]) & (Y[j] >= 0.0f);
                 px[j] = inside ? X[j] : 0.0f;
                 py[j] = inside ? Y[j] : 0.0f;
             }
