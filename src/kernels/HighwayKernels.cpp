@@ -11,6 +11,7 @@
 #define HWY_TARGET_INCLUDE "kernels/HighwayKernels.cpp"
 #include <hwy/foreach_target.h>  // IWYU pragma: keep
 
+#include <hwy/cache_control.h>
 #include <hwy/highway.h>
 
 #include <algorithm>
@@ -108,6 +109,17 @@ void GatherChunk(const cv::Mat& src, const cv::Vec2s* taps, const uint16_t* frac
         blockInside[b] = hn::AllTrue(du, inside);
         hn::Store(hn::Add(hn::Mul(tapY, stepV), hn::Mul(tapX, hn::Set(di, channels))), di, offsets + x);
     }
+
+    // The gather works in tiles, so the next chunk of this table row is read only
+    // after a tile's other rows: too many streams for the hardware to follow.
+    // Fetch it now; it is in the cache by the time the next tile reaches this row.
+    constexpr int kCacheLine = 64;
+    const char* nextTaps = reinterpret_cast<const char*>(taps + kChunkPixels);
+    const char* nextFractions = reinterpret_cast<const char*>(fractions + kChunkPixels);
+    for (int byte = 0; byte < kChunkPixels * static_cast<int>(sizeof(cv::Vec2s)); byte += kCacheLine)
+        hwy::Prefetch(nextTaps + byte);
+    for (int byte = 0; byte < kChunkPixels * static_cast<int>(sizeof(uint16_t)); byte += kCacheLine)
+        hwy::Prefetch(nextFractions + byte);
 
     int x = 0;
     for (int b = 0; b < blocks; ++b, x += lanes) {
