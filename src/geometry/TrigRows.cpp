@@ -303,9 +303,9 @@ void SinCosLanesRow(const float* x, float* sinOut, float* cosOut, size_t n)
     const auto topMask = hn::Set(di, 0x7ff);
     const auto lowestTop = hn::Set(di, static_cast<int32_t>(kSinCosLowestTop));
     const auto highestTop = hn::Set(di, static_cast<int32_t>(kSinCosHighestTop));
-    size_t i = 0;
-    for (; i + lanes <= n; i += lanes) {
-        const auto v = hn::PromoteTo(dd, hn::LoadU(df, x + i));
+    // One vector of arguments; false where a lane is left to the library.
+    const auto lanesOf = [&](size_t at) HWY_ATTR {
+        const auto v = hn::PromoteTo(dd, hn::LoadU(df, x + at));
         // quadrant n = round(x / (pi/2)) as the library takes it, and r = x - n pi/2 fused
         const auto q = hn::ShiftRight<24>(hn::Add(hn::DemoteTo(di, hn::Mul(v, scale)), round));
         const auto r = hn::NegMulAdd(hn::PromoteTo(dd, q), halfPi, v);
@@ -325,13 +325,22 @@ void SinCosLanesRow(const float* x, float* sinOut, float* cosOut, size_t n)
         const auto sinPoly = hn::MulAdd(sinHigh, x5, sinLow);
         auto cosPoly = hn::MulAdd(cosHigh, x6, cosLow);
         cosPoly = hn::IfThenElse(low, cosPoly, hn::Neg(cosPoly));
-        hn::StoreU(hn::DemoteTo(df, hn::IfThenElse(even, sinPoly, cosPoly)), df, sinOut + i);
-        hn::StoreU(hn::DemoteTo(df, hn::IfThenElse(even, cosPoly, sinPoly)), df, cosOut + i);
+        hn::StoreU(hn::DemoteTo(df, hn::IfThenElse(even, sinPoly, cosPoly)), df, sinOut + at);
+        hn::StoreU(hn::DemoteTo(df, hn::IfThenElse(even, cosPoly, sinPoly)), df, cosOut + at);
         // |x| outside [2^-12, 120), infinity or NaN: the library's own paths
-        const auto top = hn::And(hn::ShiftRight<20>(hn::BitCast(di, hn::LoadU(df, x + i))), topMask);
-        if (!hn::AllFalse(di, hn::Or(hn::Gt(lowestTop, top), hn::Gt(top, highestTop))))
-            LibrarySinCos(x, sinOut, cosOut, i, i + lanes);
+        const auto top = hn::And(hn::ShiftRight<20>(hn::BitCast(di, hn::LoadU(df, x + at))), topMask);
+        return hn::AllFalse(di, hn::Or(hn::Gt(lowestTop, top), hn::Gt(top, highestTop)));
+    };
+    size_t i = 0;
+    for (; i + 2 * lanes <= n; i += 2 * lanes) {
+        const bool first = lanesOf(i);
+        const bool second = lanesOf(i + lanes);
+        if (!first || !second)
+            LibrarySinCos(x, sinOut, cosOut, i, i + 2 * lanes);
     }
+    for (; i + lanes <= n; i += lanes)
+        if (!lanesOf(i))
+            LibrarySinCos(x, sinOut, cosOut, i, i + lanes);
     LibrarySinCos(x, sinOut, cosOut, i, n);
 }
 
