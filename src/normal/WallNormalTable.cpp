@@ -18,14 +18,16 @@ struct WallViewRays {
     std::vector<float> cosOff, cosC, sinC, rowAngle;
 };
 
-// A row of rays, placed in the source picture by projectRow(right, down, along, X, Y,
-// seen, n); seen[j] is 0 where the lens does not see ray j.
+// One thread's scratch: a table row's rays and where they land.
 struct RayRow {
     explicit RayRow(size_t n) : values(7 * n), seen(n, 1) {}
     std::vector<float> values;
     std::vector<unsigned char> seen;
 };
 
+// Fills the tables a row at a time; projectRow(right, down, along, X, Y, seen, n)
+// places n rays in the source picture and clears seen[j] where the lens does not
+// see ray j.
 template <class ProjectRowFn>
 void FillWallView(const WallViewRays& rays, float lim, cv::Mat& mapX, cv::Mat& mapY, const ProjectRowFn& projectRow)
 {
