@@ -15,8 +15,10 @@
 
 #include "ZRFishEyeEngine.h"
 #include "geometry/GroundPanoramaTable.h"
+#include "geometry/Lens.h"
 #include "geometry/LensGeometry.h"
 #include "geometry/PointMap.h"
+#include "geometry/ProjectionRows.h"
 #include "geometry/SubViewOutline.h"
 #include "geometry/TrigRows.h"
 #include "geometry/WallPanoramaTable.h"
@@ -540,6 +542,49 @@ TEST(TrigRowsTest, RowsGiveTheLibrarysBitsOnEveryTarget)
     }
     hwy::SetSupportedTargetsForTest(0);
     EXPECT_TRUE(zrfe::TrigRowsAreOwn()) << "this C library rounds otherwise: the tables call it per entry";
+}
+
+// The row projections against their per-ray forms, for the built-in lens and every lens
+// model: rays on the axis, behind the lens, past the field of view and all around it.
+TEST(TrigRowsTest, RowProjectionsAreTheirPerRayProjections)
+{
+    std::mt19937 random(7);
+    std::uniform_real_distribution<float> unit(-1.0f, 1.0f);
+    constexpr size_t kRays = 3001;
+    std::vector<float> right(kRays), down(kRays), along(kRays);
+    for (size_t j = 0; j < kRays; ++j) {
+        right[j] = unit(random);
+        down[j] = j % 7 == 0 ? 0.0f : unit(random);
+        along[j] = j % 11 == 0 ? 0.0f : unit(random);
+    }
+    right[0] = down[0] = 0.0f;  // on the axis
+    std::vector<float> X(kRays), Y(kRays);
+    zrfe::EquidistantOffsetsRow(right.data(), down.data(), along.data(), 651.9f, X.data(), Y.data(), kRays);
+    for (size_t j = 0; j < kRays; ++j) {
+        float x = 0, y = 0;
+        zrfe::ProjectEquidistant(right[j], down[j], along[j], 651.9f, 1024.0f, x, y);
+        ASSERT_EQ(FPair(X[j] + 1024.0f, Y[j] + 1024.0f), FPair(x, y)) << "ray " << j;
+    }
+    for (int model = ZR_FE_LENS_EQUIDISTANT; model <= ZR_FE_LENS_POLYNOMIAL; ++model) {
+        const tag_ZRLENS setting{static_cast<ENUM_ZR_FE_LENS_E>(model), 190.0f - 25.0f * (model % 3),
+                                 {-0.02, 0.003, 0.0, 0.0}};
+        const zrfe::LensProjection lens(setting);
+        std::vector<unsigned char> seen(kRays);
+        zrfe::LensProjectionRow(lens, right.data(), down.data(), along.data(), 1000.0f, 1100.0f, X.data(), Y.data(),
+                                seen.data(), kRays);
+        size_t seenCount = 0;
+        for (size_t j = 0; j < kRays; ++j) {
+            float x = 0, y = 0;
+            const bool expected = lens.Project(right[j], down[j], along[j], 1000.0f, 1100.0f, x, y);
+            ASSERT_EQ(seen[j] != 0, expected) << "model " << model << ", ray " << j;
+            if (expected) {
+                ASSERT_EQ(FPair(X[j], Y[j]), FPair(x, y)) << "model " << model << ", ray " << j;
+            }
+            seenCount += expected;
+        }
+        EXPECT_GT(seenCount, kRays / 4) << model;
+        EXPECT_LT(seenCount, kRays) << model;
+    }
 }
 
 // Every float through atanf, sinf and cosf, and atan2f over a large sample, on the best

@@ -158,7 +158,13 @@ bool LensProjection::Project(float fRight, float fDown, float fAlong, float fCir
                              float& Y) const
 {
     const float offAxis = sqrtf(fRight * fRight + fDown * fDown);
-    const float at = atan2f(offAxis, fAlong) / m_fAngleStep;
+    return ProjectAt(fRight, fDown, offAxis, atan2f(offAxis, fAlong), fCircle, fCentre, X, Y);
+}
+
+bool LensProjection::ProjectAt(float fRight, float fDown, float offAxis, float angle, float fCircle, float fCentre,
+                               float& X, float& Y) const
+{
+    const float at = angle / m_fAngleStep;
     if (!(at <= static_cast<float>(kRadiusSteps)))
         return false;
     if (offAxis == 0.0f) {

@@ -42,6 +42,11 @@ public:
     // entry, and its error stays far below a thousandth of a pixel.
     bool Project(float fRight, float fDown, float fAlong, float fCircle, float fCentre, float& X, float& Y) const;
 
+    // Project, given the ray's distance from the axis, sqrtf(right^2 + down^2), and its
+    // angle off the axis, atan2f(offAxis, along): rows of rays compute those in lanes.
+    bool ProjectAt(float fRight, float fDown, float offAxis, float angle, float fCircle, float fCentre, float& X,
+                   float& Y) const;
+
 private:
     using UnitRadius = double (*)(const double* k, double theta);   // r(theta) for f = 1
     using UnitAngle = double (*)(const double* k, double r, double thetaMax);  // its inverse on [0, thetaMax]

@@ -7,7 +7,7 @@
 
 #include "kernels/ParallelRows.h"
 
-#include "EquidistantRow.h"
+#include "ProjectionRows.h"
 #include "LensGeometry.h"
 
 namespace zrfe {
@@ -38,28 +38,34 @@ void StoreEntry(float* px, float* py, int x, bool seen, float X, float Y, float 
     py[x] = inside ? Y : 0.0f;
 }
 
-// Fills the tables from the angle grid; project(right, down, along, X, Y) places
-// one direction in the working image, false where the lens does not see it.
-template <class ProjectFn>
-void FillWallPanorama(int n, const std::vector<float>& cosA, const std::vector<float>& sinA, cv::Mat& matMapX,
-                      cv::Mat& matMapY, const ProjectFn& project)
+// A lens of its own: the tables from the angle grid, a row of directions at a time.
+void FillWallPanoramaThroughLens(int n, const std::vector<float>& cosA, const std::vector<float>& sinA,
+                                 const LensProjection& lens, float centre, cv::Mat& matMapX, cv::Mat& matMapY)
 {
     const float edge = static_cast<float>(n);
+    const size_t columns = static_cast<size_t>(n);
     // Each entry depends only on its own longitude and latitude, so the rows
     // can be filled in any order and on any number of threads.
     ParallelRows(n, n, [&](int firstRow, int endRow) {
+        std::vector<float> rays(5 * columns);
+        float* right = rays.data();
+        float* down = right + columns;
+        float* along = down + columns;
+        float* X = along + columns;
+        float* Y = X + columns;
+        std::vector<unsigned char> seen(columns);
         for (int y = firstRow; y < endRow; ++y) {
             const float cphi = cosA[y];
-            const float dy = sinA[y];
+            for (size_t x = 0; x < columns; ++x) {
+                along[x] = cosA[x] * cphi;
+                right[x] = sinA[x] * cphi;
+                down[x] = sinA[y];
+            }
+            LensProjectionRow(lens, right, down, along, centre, centre, X, Y, seen.data(), columns);
             float* px = matMapX.ptr<float>(y);
             float* py = matMapY.ptr<float>(y);
-            for (int x = 0; x < n; ++x) {
-                const float dz = cosA[x] * cphi;
-                const float dx = sinA[x] * cphi;
-                float X = 0.0f, Y = 0.0f;
-                const bool seen = project(dx, dy, dz, X, Y);
-                StoreEntry(px, py, x, seen, X, Y, edge);
-            }
+            for (int x = 0; x < n; ++x)
+                StoreEntry(px, py, x, seen[x] != 0, X[x], Y[x], edge);
         }
     });
 }
@@ -146,9 +152,7 @@ void BuildWallPanoramaTable(unsigned int uHalfSize, cv::Mat& matMapX, cv::Mat& m
     }
 
     if (pLens) {
-        FillWallPanorama(n, cosA, sinA, matMapX, matMapY, [&](float dx, float dy, float dz, float& X, float& Y) {
-            return pLens->Project(dx, dy, dz, s, s, X, Y);
-        });
+        FillWallPanoramaThroughLens(n, cosA, sinA, *pLens, s, matMapX, matMapY);
     } else {
         FillWallPanoramaEquidistant(n, cosA, sinA, f, s, matMapX, matMapY);
     }

@@ -1,9 +1,12 @@
 #include "GroundNormalTable.h"
 
+#include <vector>
+
 #include <opencv2/calib3d.hpp>
 
 #include "engine/EngineCore.h"
 #include "geometry/LensGeometry.h"
+#include "geometry/ProjectionRows.h"
 #include "kernels/ParallelRows.h"
 #include "PerspectiveRectification.h"
 
@@ -39,17 +42,29 @@ void FillGroundViewThroughLens(const cv::Mat& rotation, const cv::Mat& P, float 
     const cv::Matx33f back = cv::Matx33f(cv::Matx33d(rotation).t());  // a rotation's inverse
     const float fx = P.at<float>(0, 0), cx = P.at<float>(0, 2);
     const float fy = P.at<float>(1, 1), cy = P.at<float>(1, 2);
+    const size_t width = static_cast<size_t>(matMapX.cols);
     ParallelRows(matMapX.rows, matMapX.cols, [&](int firstRow, int endRow) {
+        std::vector<float> rays(5 * width);
+        float* right = rays.data();
+        float* down = right + width;
+        float* along = down + width;
+        float* X = along + width;
+        float* Y = X + width;
+        std::vector<unsigned char> seen(width);
         for (int v = firstRow; v < endRow; ++v) {
+            const float y = (static_cast<float>(v) - cy) / fy;
+            for (size_t u = 0; u < width; ++u) {
+                const cv::Vec3f ray = back * cv::Vec3f((static_cast<float>(u) - cx) / fx, y, 1.0f);
+                right[u] = ray[0];
+                down[u] = ray[1];
+                along[u] = ray[2];
+            }
+            LensProjectionRow(lens, right, down, along, R, R, X, Y, seen.data(), width);
             float* px = matMapX.ptr<float>(v);
             float* py = matMapY.ptr<float>(v);
-            const float y = (static_cast<float>(v) - cy) / fy;
-            for (int u = 0; u < matMapX.cols; ++u) {
-                const cv::Vec3f ray = back * cv::Vec3f((static_cast<float>(u) - cx) / fx, y, 1.0f);
-                float X = 0.0f, Y = 0.0f;
-                const bool seen = lens.Project(ray[0], ray[1], ray[2], R, R, X, Y);
-                px[u] = seen ? X : 0.0f;
-                py[u] = seen ? Y : 0.0f;
+            for (size_t u = 0; u < width; ++u) {
+                px[u] = seen[u] ? X[u] : 0.0f;
+                py[u] = seen[u] ? Y[u] : 0.0f;
             }
         }
     });

@@ -6,7 +6,7 @@
 #include "kernels/ParallelRows.h"
 
 #include "engine/EngineCore.h"
-#include "geometry/EquidistantRow.h"
+#include "geometry/ProjectionRows.h"
 #include "geometry/LensGeometry.h"
 #include "geometry/TrigRows.h"
 
@@ -128,10 +128,7 @@ void BuildWallNormalTable(const tag_ZR_FE_NORMAL_VIEW_S& stView, unsigned int uW
     if (pLens) {
         FillWallView(rays, lim, matMapX, matMapY,
                      [&](const float* right, const float* down, const float* along, float* X, float* Y,
-                         unsigned char* seen, size_t n) {
-                         for (size_t j = 0; j < n; ++j)
-                             seen[j] = pLens->Project(right[j], down[j], along[j], R, R, X[j], Y[j]);
-                     });
+                         unsigned char* seen, size_t n) { LensProjectionRow(*pLens, right, down, along, R, R, X, Y, seen, n); });
     } else {
         FillWallView(rays, lim, matMapX, matMapY,
                      [&](const float* right, const float* down, const float* along, float* X, float* Y,
