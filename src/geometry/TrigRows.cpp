@@ -1,5 +1,6 @@
-// The wall tables spend most of their build in atanf, atan2f, sinf and cosf, a few
-// calls an entry. These rows run the GNU C library's own algorithms in vector lanes:
+// The wall tables and the tables through a lens model spend most of their build in
+// atanf, atan2f, sinf and cosf, a few calls an entry. These rows run the GNU C
+// library's own algorithms in vector lanes:
 //  - atanf in float arithmetic: one of four reductions, then an odd polynomial of
 //    degree 11 split into two halves, each operation rounded as the library's
 //    build rounds it;
