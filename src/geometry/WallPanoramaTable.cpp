@@ -33,7 +33,8 @@ namespace {
 // (0, 0) elsewhere or where the lens does not see the direction.
 void StoreEntry(float* px, float* py, int x, bool seen, float X, float Y, float edge)
 {
-    const bool inside = seen && X >= 0.0f && X < edge && Y >= 0.0f && Y < edge;  // NaN fails
+    // NaN fails; & rather than && lets the callers' loops run in vector lanes
+    const bool inside = seen & (X >= 0.0f) & (X < edge) & (Y >= 0.0f) & (Y < edge);
     px[x] = inside ? X : 0.0f;
     py[x] = inside ? Y : 0.0f;
 }
@@ -114,12 +115,11 @@ void FillWallPanoramaEquidistant(int n, const std::vector<float>& cosA, const st
                 float* py = matMapY.ptr<float>(y);
                 float* qx = matMapX.ptr<float>(bottom);
                 float* qy = matMapY.ptr<float>(bottom);
-                for (int x = 0; x < n; ++x) {
-                    const float X = offRight[x] + centre;
-                    StoreEntry(px, py, x, true, X, offDown[x] + centre, edge);
-                    if (rowsMirror)
-                        StoreEntry(qx, qy, x, true, X, -offDown[x] + centre, edge);
-                }
+                for (int x = 0; x < n; ++x)
+                    StoreEntry(px, py, x, true, offRight[x] + centre, offDown[x] + centre, edge);
+                if (rowsMirror)
+                    for (int x = 0; x < n; ++x)
+                        StoreEntry(qx, qy, x, true, offRight[x] + centre, -offDown[x] + centre, edge);
             }
         }
     });
