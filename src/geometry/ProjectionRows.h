@@ -4,10 +4,34 @@
 #define ZRFISHEYE_GEOMETRY_PROJECTIONROWS_H
 
 #include <cstddef>
+#include <vector>
 
 namespace zrfe {
 
 class LensProjection;
+
+// One thread's scratch for a table row: its rays (right, down, along the axis) and
+// where they land (X, Y; seen is 0 where the lens does not see a ray).
+class RayRow {
+    std::vector<float> m_values;
+    std::vector<unsigned char> m_seen;
+
+public:
+    explicit RayRow(size_t n)
+        : m_values(5 * n), m_seen(n, 1), right(m_values.data()), down(right + n), along(down + n), X(along + n),
+          Y(X + n), seen(m_seen.data())
+    {
+    }
+    RayRow(const RayRow&) = delete;
+    RayRow& operator=(const RayRow&) = delete;
+
+    float* const right;
+    float* const down;
+    float* const along;
+    float* const X;
+    float* const Y;
+    unsigned char* const seen;
+};
 
 // For each ray (right, down, along), its picture offset from the circle's centre:
 // ProjectEquidistant gives X = offRight + centre and Y = offDown + centre.

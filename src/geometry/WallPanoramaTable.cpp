@@ -39,6 +39,17 @@ void StoreEntry(float* px, float* py, int x, bool seen, float X, float Y, float 
     py[x] = inside ? Y : 0.0f;
 }
 
+// The directions of grid row y: longitude from the column, latitude from the row.
+void GridRays(const std::vector<float>& cosA, const std::vector<float>& sinA, int y, RayRow& row)
+{
+    const float cphi = cosA[static_cast<size_t>(y)];
+    for (size_t x = 0; x < cosA.size(); ++x) {
+        row.along[x] = cosA[x] * cphi;
+        row.right[x] = sinA[x] * cphi;
+        row.down[x] = sinA[static_cast<size_t>(y)];
+    }
+}
+
 // A lens of its own: the tables from the angle grid, a row of directions at a time.
 void FillWallPanoramaThroughLens(int n, const std::vector<float>& cosA, const std::vector<float>& sinA,
                                  const LensProjection& lens, float centre, cv::Mat& matMapX, cv::Mat& matMapY)
@@ -48,25 +59,14 @@ void FillWallPanoramaThroughLens(int n, const std::vector<float>& cosA, const st
     // Each entry depends only on its own longitude and latitude, so the rows
     // can be filled in any order and on any number of threads.
     ParallelRows(n, n, [&](int firstRow, int endRow) {
-        std::vector<float> rays(5 * columns);
-        float* right = rays.data();
-        float* down = right + columns;
-        float* along = down + columns;
-        float* X = along + columns;
-        float* Y = X + columns;
-        std::vector<unsigned char> seen(columns);
+        RayRow row(columns);
         for (int y = firstRow; y < endRow; ++y) {
-            const float cphi = cosA[y];
-            for (size_t x = 0; x < columns; ++x) {
-                along[x] = cosA[x] * cphi;
-                right[x] = sinA[x] * cphi;
-                down[x] = sinA[y];
-            }
-            LensProjectionRow(lens, right, down, along, centre, centre, X, Y, seen.data(), columns);
+            GridRays(cosA, sinA, y, row);
+            LensProjectionRow(lens, row.right, row.down, row.along, centre, centre, row.X, row.Y, row.seen, columns);
             float* px = matMapX.ptr<float>(y);
             float* py = matMapY.ptr<float>(y);
             for (int x = 0; x < n; ++x)
-                StoreEntry(px, py, x, seen[x] != 0, X[x], Y[x], edge);
+                StoreEntry(px, py, x, row.seen[x] != 0, row.X[x], row.Y[x], edge);
         }
     });
 }
@@ -92,25 +92,17 @@ void FillWallPanoramaEquidistant(int n, const std::vector<float>& cosA, const st
     };
     const size_t columns = static_cast<size_t>(n);
     ParallelRows((n + 1) / 2, 2LL * n, [&](int firstPair, int endPair) {
-        std::vector<float> rays(5 * columns);
-        float* right = rays.data();
-        float* down = right + columns;
-        float* along = down + columns;
-        float* offRight = along + columns;
-        float* offDown = offRight + columns;
+        RayRow row(columns);
+        const float* offRight = row.X;  // offsets from the centre
+        const float* offDown = row.Y;
         for (int top = firstPair; top < endPair; ++top) {
             const int bottom = n - 1 - top;
             const bool rowsMirror = bottom != top && mirrors(top, bottom);
             for (const int y : {top, bottom}) {
                 if (y == bottom && (rowsMirror || bottom == top))
                     break;
-                const float cphi = cosA[y];
-                for (size_t x = 0; x < columns; ++x) {
-                    along[x] = cosA[x] * cphi;
-                    right[x] = sinA[x] * cphi;
-                    down[x] = sinA[y];
-                }
-                EquidistantOffsetsRow(right, down, along, focal, offRight, offDown, columns);
+                GridRays(cosA, sinA, y, row);
+                EquidistantOffsetsRow(row.right, row.down, row.along, focal, row.X, row.Y, columns);
                 float* px = matMapX.ptr<float>(y);
                 float* py = matMapY.ptr<float>(y);
                 float* qx = matMapX.ptr<float>(bottom);

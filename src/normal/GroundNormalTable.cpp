@@ -1,7 +1,5 @@
 #include "GroundNormalTable.h"
 
-#include <vector>
-
 #include <opencv2/calib3d.hpp>
 
 #include "engine/EngineCore.h"
@@ -44,27 +42,21 @@ void FillGroundViewThroughLens(const cv::Mat& rotation, const cv::Mat& P, float 
     const float fy = P.at<float>(1, 1), cy = P.at<float>(1, 2);
     const size_t width = static_cast<size_t>(matMapX.cols);
     ParallelRows(matMapX.rows, matMapX.cols, [&](int firstRow, int endRow) {
-        std::vector<float> rays(5 * width);
-        float* right = rays.data();
-        float* down = right + width;
-        float* along = down + width;
-        float* X = along + width;
-        float* Y = X + width;
-        std::vector<unsigned char> seen(width);
+        RayRow row(width);
         for (int v = firstRow; v < endRow; ++v) {
             const float y = (static_cast<float>(v) - cy) / fy;
             for (size_t u = 0; u < width; ++u) {
                 const cv::Vec3f ray = back * cv::Vec3f((static_cast<float>(u) - cx) / fx, y, 1.0f);
-                right[u] = ray[0];
-                down[u] = ray[1];
-                along[u] = ray[2];
+                row.right[u] = ray[0];
+                row.down[u] = ray[1];
+                row.along[u] = ray[2];
             }
-            LensProjectionRow(lens, right, down, along, R, R, X, Y, seen.data(), width);
+            LensProjectionRow(lens, row.right, row.down, row.along, R, R, row.X, row.Y, row.seen, width);
             float* px = matMapX.ptr<float>(v);
             float* py = matMapY.ptr<float>(v);
             for (size_t u = 0; u < width; ++u) {
-                px[u] = seen[u] ? X[u] : 0.0f;
-                py[u] = seen[u] ? Y[u] : 0.0f;
+                px[u] = row.seen[u] ? row.X[u] : 0.0f;
+                py[u] = row.seen[u] ? row.Y[u] : 0.0f;
             }
         }
     });

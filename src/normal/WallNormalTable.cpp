@@ -18,16 +18,8 @@ struct WallViewRays {
     std::vector<float> cosOff, cosC, sinC, rowAngle;
 };
 
-// One thread's scratch: a table row's rays and where they land.
-struct RayRow {
-    explicit RayRow(size_t n) : values(7 * n), seen(n, 1) {}
-    std::vector<float> values;
-    std::vector<unsigned char> seen;
-};
-
-// Fills the tables a row at a time; projectRow(right, down, along, X, Y, seen, n)
-// places n rays in the source picture and clears seen[j] where the lens does not
-// see ray j.
+// Fills the tables a row at a time; projectRow(row, n) places the row's n rays in the
+// source picture and clears row.seen[j] where the lens does not see ray j.
 template <class ProjectRowFn>
 void FillWallView(const WallViewRays& rays, float lim, cv::Mat& mapX, cv::Mat& mapY, const ProjectRowFn& projectRow)
 {
@@ -35,25 +27,23 @@ void FillWallView(const WallViewRays& rays, float lim, cv::Mat& mapX, cv::Mat& m
     const size_t n = static_cast<size_t>(W);
     ParallelRows(mapX.rows, W, [&](int firstRow, int endRow) {
         RayRow row(n);
-        float* arg = row.values.data();
+        std::vector<float> elevations(2 * n);
+        float* arg = elevations.data();
         float* elevation = arg + n;
-        float* right = elevation + n;
-        float* down = right + n;
-        float* along = down + n;
-        float* X = along + n;
-        float* Y = X + n;
         for (int i = firstRow; i < endRow; ++i) {
             const float tr = tanf(rays.rowAngle[i]);
             for (size_t j = 0; j < n; ++j)
                 arg[j] = rays.cosOff[j] * tr;
             AtanRow(arg, elevation, n);
             float* cosElevation = arg;  // the argument is spent
-            SinCosRow(elevation, down, cosElevation, n);
+            SinCosRow(elevation, row.down, cosElevation, n);
             for (size_t j = 0; j < n; ++j) {
-                along[j] = rays.cosC[j] * cosElevation[j];
-                right[j] = rays.sinC[j] * cosElevation[j];
+                row.along[j] = rays.cosC[j] * cosElevation[j];
+                row.right[j] = rays.sinC[j] * cosElevation[j];
             }
-            projectRow(right, down, along, X, Y, row.seen.data(), n);
+            projectRow(row, n);
+            const float* X = row.X;
+            const float* Y = row.Y;
             float* px = mapX.ptr<float>(i);
             float* py = mapY.ptr<float>(i);
             for (size_t j = 0; j < n; ++j) {
@@ -126,19 +116,17 @@ void BuildWallNormalTable(const tag_ZR_FE_NORMAL_VIEW_S& stView, unsigned int uW
     }
 
     if (pLens) {
-        FillWallView(rays, lim, matMapX, matMapY,
-                     [&](const float* right, const float* down, const float* along, float* X, float* Y,
-                         unsigned char* seen, size_t n) { LensProjectionRow(*pLens, right, down, along, R, R, X, Y, seen, n); });
+        FillWallView(rays, lim, matMapX, matMapY, [&](RayRow& row, size_t n) {
+            LensProjectionRow(*pLens, row.right, row.down, row.along, R, R, row.X, row.Y, row.seen, n);
+        });
     } else {
-        FillWallView(rays, lim, matMapX, matMapY,
-                     [&](const float* right, const float* down, const float* along, float* X, float* Y,
-                         unsigned char*, size_t n) {
-                         EquidistantOffsetsRow(right, down, along, s, X, Y, n);
-                         for (size_t j = 0; j < n; ++j) {
-                             X[j] = X[j] + R;
-                             Y[j] = Y[j] + R;
-                         }
-                     });
+        FillWallView(rays, lim, matMapX, matMapY, [&](RayRow& row, size_t n) {
+            EquidistantOffsetsRow(row.right, row.down, row.along, s, row.X, row.Y, n);
+            for (size_t j = 0; j < n; ++j) {
+                row.X[j] = row.X[j] + R;
+                row.Y[j] = row.Y[j] + R;
+            }
+        });
     }
 }
 
