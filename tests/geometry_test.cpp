@@ -25,7 +25,7 @@
 #include "geometry/WallPanoramaTable.h"
 #include "normal/GroundNormalTable.h"
 #include "normal/NormalViewClamp.h"
-#include "normal/PerspectiveRectification.h"
+#include "normal/UnifiedCameraViewMap.h"
 #include "normal/WallNormalTable.h"
 
 namespace {
@@ -412,7 +412,7 @@ TEST(SubViewTableTest, CentresHalfTurnZoomEdgesAndWholeTables)
 // The row-split copy of OpenCV's perspective rectification gives OpenCV's own bits,
 // on tables big enough to split over every thread, with 1 thread and with several,
 // on every vector target this processor runs.
-TEST(SubViewTableTest, PerspectiveRowsAreOpenCvsRectificationForAnyThreadCount)
+TEST(SubViewTableTest, ViewMapRowsAreOpenCvsForAnyThreadCount)
 {
     zrfe::UnifiedCamera camera;
     camera.xi = (cv::Mat_<float>(1, 1) << 1.0f);
@@ -435,7 +435,7 @@ TEST(SubViewTableTest, PerspectiveRowsAreOpenCvsRectificationForAnyThreadCount)
             for (const int count : {1, 4}) {
                 cv::setNumThreads(count);
                 cv::Mat x, y;
-                zrfe::RectifyPerspective(camera, rotation, projection, size, x, y);
+                zrfe::BuildUnifiedCameraViewMap(camera, rotation, projection, size, x, y);
                 EXPECT_EQ(Digest(x, y), Digest(expectedX, expectedY))
                     << "variant " << variant << ", " << hwy::TargetName(target) << ", threads " << count;
             }
@@ -443,7 +443,7 @@ TEST(SubViewTableTest, PerspectiveRowsAreOpenCvsRectificationForAnyThreadCount)
     }
     hwy::SetSupportedTargetsForTest(0);
     cv::setNumThreads(threads);
-    EXPECT_TRUE(zrfe::RectifyPerspectiveIsOwn()) << "this OpenCV rounds otherwise: its single-threaded call is used";
+    EXPECT_TRUE(zrfe::UnifiedCameraViewMapIsOwn()) << "this OpenCV rounds otherwise: its single-threaded call is used";
 }
 
 TEST(SubViewOutlineTest, BorderWalkGivesTwentyPointsAnEdgeAndACentre)

@@ -6,7 +6,7 @@
 #include "geometry/LensGeometry.h"
 #include "geometry/ProjectionRows.h"
 #include "kernels/ParallelRows.h"
-#include "PerspectiveRectification.h"
+#include "UnifiedCameraViewMap.h"
 
 namespace zrfe {
 
@@ -90,8 +90,8 @@ void BuildGroundNormalTable(const tag_ZR_FE_NORMAL_VIEW_S& stView, unsigned int 
     camera.K = (cv::Mat_<float>(3, 3) << R, 0, R, 0, R, R, 0, 0, 1);
     camera.D = (cv::Mat_<float>(1, 4) << -0.08f, 0, 0, 0);
     camera.xi = (cv::Mat_<float>(1, 1) << 1.0f);
-    RectifyPerspective(camera, rotation, P, cv::Size(static_cast<int>(uWidth), static_cast<int>(uHeight)), matMapX,
-                       matMapY);
+    const cv::Size size(static_cast<int>(uWidth), static_cast<int>(uHeight));
+    BuildUnifiedCameraViewMap(camera, rotation, P, size, matMapX, matMapY);
 }
 
 int EngineCore::UpdateGroundNormalMap(int nIndex)

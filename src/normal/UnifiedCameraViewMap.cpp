@@ -5,7 +5,7 @@
 // run the same operations in lanes (IEEE multiply, add, divide and square root,
 // nothing fused), compiled for every target that Highway knows.
 #undef HWY_TARGET_INCLUDE
-#define HWY_TARGET_INCLUDE "normal/PerspectiveRectification.cpp"
+#define HWY_TARGET_INCLUDE "normal/UnifiedCameraViewMap.cpp"
 #include <hwy/foreach_target.h>  // IWYU pragma: keep
 
 #include <hwy/highway.h>
@@ -17,11 +17,11 @@
 #include <opencv2/calib3d.hpp>
 #include <opencv2/ccalib/omnidir.hpp>
 
-#include "PerspectiveRectification.h"
+#include "UnifiedCameraViewMap.h"
 #include "kernels/ParallelRows.h"
 
-#ifndef ZRFISHEYE_NORMAL_PERSPECTIVERECTIFICATIONMODEL
-#define ZRFISHEYE_NORMAL_PERSPECTIVERECTIFICATIONMODEL
+#ifndef ZRFISHEYE_NORMAL_UNIFIEDCAMERAVIEWMAPMODEL
+#define ZRFISHEYE_NORMAL_UNIFIEDCAMERAVIEWMAPMODEL
 namespace zrfe {
 namespace {
 // What OpenCV derives from its arguments before the loop, in its own precision.
@@ -180,16 +180,16 @@ bool RowsMatchOpenCv()
 
 }  // namespace
 
-bool RectifyPerspectiveIsOwn()
+bool UnifiedCameraViewMapIsOwn()
 {
     static const bool sameAsOpenCv = RowsMatchOpenCv();
     return sameAsOpenCv;
 }
 
-void RectifyPerspective(const UnifiedCamera& camera, const cv::Mat& rotation, const cv::Mat& P, cv::Size size,
-                        cv::Mat& mapX, cv::Mat& mapY)
+void BuildUnifiedCameraViewMap(const UnifiedCamera& camera, const cv::Mat& rotation, const cv::Mat& P, cv::Size size,
+                               cv::Mat& mapX, cv::Mat& mapY)
 {
-    if (RectifyPerspectiveIsOwn())
+    if (UnifiedCameraViewMapIsOwn())
         FillPerspectiveRows(camera, rotation, P, size, mapX, mapY);
     else
         OpenCvPerspective(camera, rotation, P, size, mapX, mapY);
