@@ -7,8 +7,8 @@
 
 #include "kernels/ParallelRows.h"
 
-#include "ProjectionRows.h"
 #include "LensGeometry.h"
+#include "ProjectionRows.h"
 
 namespace zrfe {
 
