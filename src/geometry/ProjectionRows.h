@@ -33,6 +33,16 @@ public:
     unsigned char* const seen;
 };
 
+// Writes table entry j: (X, Y) where the lens sees the ray and it lands on the
+// edge x edge source square, (0, 0) elsewhere. NaN fails; & rather than && lets
+// the callers' loops run in vector lanes.
+inline void StoreSquareEntry(float* px, float* py, size_t j, bool seen, float X, float Y, float edge)
+{
+    const bool inside = seen & (X >= 0.0f) & (X < edge) & (Y >= 0.0f) & (Y < edge);
+    px[j] = inside ? X : 0.0f;
+    py[j] = inside ? Y : 0.0f;
+}
+
 // For each ray (right, down, along), its picture offset from the circle's centre:
 // ProjectEquidistant gives X = offRight + centre and Y = offDown + centre.
 void EquidistantOffsetsRow(const float* right, const float* down, const float* along, float focal, float* offRight,

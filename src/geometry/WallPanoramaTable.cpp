@@ -29,16 +29,6 @@ tag_ZR_FE_WALL_VIEW_S ComputeWallWindow(unsigned int uRadius, unsigned int uHalf
 }
 
 namespace {
-// Writes entry x of a table row: (X, Y) where it lies on the n x n working image,
-// (0, 0) elsewhere or where the lens does not see the direction.
-void StoreEntry(float* px, float* py, int x, bool seen, float X, float Y, float edge)
-{
-    // NaN fails; & rather than && lets the callers' loops run in vector lanes
-    const bool inside = seen & (X >= 0.0f) & (X < edge) & (Y >= 0.0f) & (Y < edge);
-    px[x] = inside ? X : 0.0f;
-    py[x] = inside ? Y : 0.0f;
-}
-
 // The directions of grid row y: longitude from the column, latitude from the row.
 void GridRays(const std::vector<float>& cosA, const std::vector<float>& sinA, int y, RayRow& row)
 {
@@ -65,8 +55,8 @@ void FillWallPanoramaThroughLens(int n, const std::vector<float>& cosA, const st
             LensProjectionRow(lens, row.right, row.down, row.along, centre, centre, row.X, row.Y, row.seen, columns);
             float* px = matMapX.ptr<float>(y);
             float* py = matMapY.ptr<float>(y);
-            for (int x = 0; x < n; ++x)
-                StoreEntry(px, py, x, row.seen[x] != 0, row.X[x], row.Y[x], edge);
+            for (size_t x = 0; x < columns; ++x)
+                StoreSquareEntry(px, py, x, row.seen[x] != 0, row.X[x], row.Y[x], edge);
         }
     });
 }
@@ -107,11 +97,11 @@ void FillWallPanoramaEquidistant(int n, const std::vector<float>& cosA, const st
                 float* py = matMapY.ptr<float>(y);
                 float* qx = matMapX.ptr<float>(bottom);
                 float* qy = matMapY.ptr<float>(bottom);
-                for (int x = 0; x < n; ++x)
-                    StoreEntry(px, py, x, true, offRight[x] + centre, offDown[x] + centre, edge);
+                for (size_t x = 0; x < columns; ++x)
+                    StoreSquareEntry(px, py, x, true, offRight[x] + centre, offDown[x] + centre, edge);
                 if (rowsMirror)
-                    for (int x = 0; x < n; ++x)
-                        StoreEntry(qx, qy, x, true, offRight[x] + centre, -offDown[x] + centre, edge);
+                    for (size_t x = 0; x < columns; ++x)
+                        StoreSquareEntry(qx, qy, x, true, offRight[x] + centre, -offDown[x] + centre, edge);
             }
         }
     });

@@ -46,12 +46,8 @@ void FillWallView(const WallViewRays& rays, float lim, cv::Mat& mapX, cv::Mat& m
             const float* Y = row.Y;
             float* px = mapX.ptr<float>(i);
             float* py = mapY.ptr<float>(i);
-            for (size_t j = 0; j < n; ++j) {
-                // NaN fails; & rather than && lets the loop run in vector lanes
-                const bool inside = (row.seen[j] != 0) & (lim > X[j]) & (X[j] >= 0.0f) & (lim > Y[j]) & (Y[j] >= 0.0f);
-                px[j] = inside ? X[j] : 0.0f;
-                py[j] = inside ? Y[j] : 0.0f;
-            }
+            for (size_t j = 0; j < n; ++j)
+                StoreSquareEntry(px, py, j, row.seen[j] != 0, X[j], Y[j], lim);
         }
     });
 }
