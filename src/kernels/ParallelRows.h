@@ -11,6 +11,7 @@
 #define ZRFISHEYE_KERNELS_PARALLELROWS_H
 
 #include <algorithm>
+#include <atomic>
 #include <thread>
 #include <vector>
 
@@ -30,14 +31,21 @@ void ParallelRows(int rows, long long workPerRow, const RowRangeFn& fn)
         fn(0, rows);
         return;
     }
+    // Rows differ in cost (a panorama's outer rings miss the cache more than its
+    // inner ones), so the rows are cut into a few pieces a thread and each thread
+    // takes the next piece when it is done: none waits on a slower half.
+    const int kPiecesPerThread = 4;
+    const int pieces = std::min(rows, threads * kPiecesPerThread);
+    std::atomic<int> next{0};
+    const auto work = [&fn, &next, rows, pieces] {
+        for (int p = next.fetch_add(1); p < pieces; p = next.fetch_add(1))
+            fn(static_cast<int>(static_cast<long long>(rows) * p / pieces),
+               static_cast<int>(static_cast<long long>(rows) * (p + 1) / pieces));
+    };
     std::vector<std::thread> pool;
-    const int per = (rows + threads - 1) / threads;
-    for (int t = 1; t < threads; ++t) {
-        const int begin = t * per, end = std::min(rows, begin + per);
-        if (begin < end)
-            pool.emplace_back([&fn, begin, end] { fn(begin, end); });
-    }
-    fn(0, std::min(rows, per));
+    for (int t = 1; t < threads; ++t)
+        pool.emplace_back(work);
+    work();
     for (std::thread& th : pool)
         th.join();
 }
