@@ -13,6 +13,7 @@
 #include <opencv2/imgproc.hpp>
 
 #include "ZRFishEye.h"
+#include "base/LargePictures.h"
 #include "ZRFishEyeEngine.h"
 #include "geometry/GroundPanoramaTable.h"
 #include "kernels/Kernels.h"
@@ -149,7 +150,7 @@ struct Stages {
         static Nv12 frame;
         source.create(kSide, kSide, CV_8UC3);
         zrfe::kernels::ReferenceKernels().nv12ToWorking(frame.desc, source);
-        working.create(2 * kHalfSize, 2 * kHalfSize, CV_8UC3);
+        zrbase::CreateLargePicture(working, 2 * kHalfSize, 2 * kHalfSize, CV_8UC3);  // as the engine's circle
         zrfe::kernels::ReferenceKernels().resize(source, working.size(), cv::Rect(cv::Point(), working.size()), working);
         cv::Mat mapX, mapY;
         zrfe::BuildGroundPanoramaTable(kRadius, 0, ZR_FE_INSTALL_CEILING, mapX, mapY);

@@ -9,6 +9,9 @@
 #include <vector>
 
 #include <gtest/gtest.h>
+#include <opencv2/core.hpp>
+
+#include "base/LargePictures.h"
 
 #include "TestSupport.h"
 
@@ -203,6 +206,38 @@ TEST(ZRFrameTest, CopiesAndAssignmentsShareOnePacket)
     EXPECT_EQ(a.GetPicture(), nullptr);
     pkt->GetLine(0, 0)[0] = 77;  // still alive through b and c (AddressSanitizer checks the rest)
     EXPECT_EQ(c.GetPicture()->GetLine(0, 0)[0], 77);
+}
+
+// The working picture and the lens circle are made this way every frame: a
+// buffer of the same shape is kept, and one still held elsewhere outlives a resize.
+TEST(LargePictureTest, KeepsItsBufferForOneShapeAndStaysValidWhileShared)
+{
+    const int side = 1500;  // about 6.4 MB, large enough for large pages
+    cv::Mat picture;
+    zrbase::CreateLargePicture(picture, side, side, CV_8UC3);
+    ASSERT_EQ(picture.size(), cv::Size(side, side));
+    EXPECT_EQ(picture.type(), CV_8UC3);
+    EXPECT_TRUE(picture.isContinuous());
+    const unsigned char* first = picture.data;
+#if defined(__linux__)
+    EXPECT_EQ(reinterpret_cast<uintptr_t>(first) % (uintptr_t(2) << 20), 0u);
+#endif
+    zrbase::CreateLargePicture(picture, side, side, CV_8UC3);
+    EXPECT_EQ(picture.data, first);
+
+    cv::Mat held = picture;
+    held.setTo(cv::Scalar(7, 8, 9));
+    zrbase::CreateLargePicture(picture, side + 1, side, CV_8UC3);
+    EXPECT_NE(picture.data, first);
+    EXPECT_EQ(held.data, first);
+    EXPECT_EQ(cv::sum(held), cv::Scalar(7, 8, 9) * double(side) * side);
+    picture.setTo(cv::Scalar(1, 2, 3));
+    held.release();
+
+    cv::Mat small;
+    zrbase::CreateLargePicture(small, 3, 5, CV_8UC1);
+    small.setTo(1);
+    EXPECT_EQ(cv::sum(small)[0], 15);
 }
 
 }  // namespace

@@ -1,14 +1,16 @@
 #include "FrameConversion.h"
 
+#include "base/LargePictures.h"
 #include "kernels/Kernels.h"
 
 namespace zrfe {
 
 namespace {
-// A working picture of the target size, reallocated only when its size or type differ.
+// A working picture of the target size, reallocated only when its size or type
+// differ. The sub views gather from it directly.
 void Prepare(cv::Mat& dst, int w, int h)
 {
-    dst.create(h, w, CV_8UC3);
+    zrbase::CreateLargePicture(dst, h, w, CV_8UC3);
 }
 }  // namespace
 

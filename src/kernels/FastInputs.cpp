@@ -4,6 +4,7 @@
 #include <cmath>
 
 #include "ParallelRows.h"
+#include "base/LargePictures.h"
 
 namespace zrfe {
 namespace kernels {
@@ -129,8 +130,11 @@ bool PrepareFastPlanes(int width, int height, FastPlanes& planes)
     if (planes.width == width && planes.height == height && !planes.empty())
         return true;
     const int b = 2 * kFastBorder;
-    planes.luma = cv::Mat::zeros(height + b, width + b, CV_8UC1);
-    planes.chroma = cv::Mat::zeros(height / 2 + b, width / 2 + b, CV_8UC2);
+    // The gathers read these at scattered places: large pages where granted.
+    zrbase::CreateLargePicture(planes.luma, height + b, width + b, CV_8UC1);
+    zrbase::CreateLargePicture(planes.chroma, height / 2 + b, width / 2 + b, CV_8UC2);
+    planes.luma.setTo(0);
+    planes.chroma.setTo(0);
     planes.width = width;
     planes.height = height;
     return true;

@@ -1,6 +1,7 @@
 #include "KernelParts.h"
 
 #include "ParallelRows.h"
+#include "base/LargePictures.h"
 #include "base/OpenCvPool.h"
 
 #include <cstring>
@@ -288,7 +289,7 @@ cv::Mat& Scratch(ScratchSlot slot, cv::Size size, int type)
 {
     thread_local cv::Mat slots[static_cast<int>(ScratchSlot::kCount)];
     cv::Mat& m = slots[static_cast<int>(slot)];
-    m.create(size, type);
+    zrbase::CreateLargePicture(m, size.height, size.width, type);
     return m;
 }
 
