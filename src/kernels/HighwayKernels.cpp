@@ -53,126 +53,159 @@ namespace hn = hwy::HWY_NAMESPACE;
 const int kChunkPixels = 128;
 constexpr int kPixelBytes = 3;  // Y, U, V interleaved
 
-void GatherChunk(const cv::Mat& src, const cv::Vec2s* taps, const uint16_t* fractions, int count,
-                 unsigned char* out)
-{
-    const hn::ScalableTag<int32_t> di;
-    const hn::RebindToUnsigned<decltype(di)> du;
-    const hn::Repartition<int16_t, decltype(di)> dh;  // two 16-bit halves per pixel lane
-    const hn::Repartition<uint64_t, decltype(di)> dw;  // a pixel's row word, half as many a vector
-    const hn::Rebind<uint16_t, decltype(di)> dfraction;
-    const int lanes = static_cast<int>(hn::Lanes(di));
-    const int halfLanes = lanes / 2;
-    constexpr int channels = kPixelBytes;
+using DI = hn::ScalableTag<int32_t>;
+using DU = hn::RebindToUnsigned<DI>;
+using VU = hn::Vec<DU>;
 
-    const int32_t step = static_cast<int32_t>(src.step);
-    const auto stepV = hn::Set(di, step);
-    // A row word reads the pixel after the second tap too: the vector path takes
-    // x < cols - 2, other pixels go one by one.
-    const auto lastTapX = hn::Set(du, static_cast<uint32_t>(std::max(src.cols - 2, 0)));
-    const auto lastTapY = hn::Set(du, static_cast<uint32_t>(src.rows - 1));
-    const auto evenBytes = hn::Set(du, 0x00FF00FFu);
-    const auto lowByte = hn::Set(du, 0xFFu);
-    const auto fractionMask = hn::Set(du, static_cast<uint32_t>(kFractionSteps - 1));
-    const auto roundHalf = hn::Set(dh, static_cast<int16_t>(kFractionSteps / 2));
-    const int32_t maxLanes = HWY_MAX_BYTES / sizeof(uint32_t);
+// One chunk of one table row: the source offset of each pixel and, per block of
+// a vector's pixels, whether all of its taps lie inside the source.
+struct ChunkOffsets {
     HWY_ALIGN int32_t offsets[kChunkPixels];
     bool blockInside[kChunkPixels];
-    HWY_ALIGN uint64_t topWords[maxLanes], bottomWords[maxLanes];
-    HWY_ALIGN unsigned char pixels[HWY_MAX_BYTES];
-    const hn::Repartition<uint8_t, decltype(di)> d8;
-    constexpr int kBlockBytes = 16;
-    constexpr int kBlockPixels = kBlockBytes / 4;
-    HWY_ALIGN static constexpr uint8_t kPackPixels[16] = {0, 1, 2, 4, 5, 6, 8, 9, 10, 12, 13, 14, 15, 15, 15, 15};
-    const auto packPixels = hn::LoadDup128(d8, kPackPixels);
+    int blocks = 0;
+};
 
-    // h = 32 a + fx (b - a) in each 16-bit half, computed modulo 2^16 (the true
-    // value of a channel lies in [0, 8160], so it comes out exact).
-    const auto rowBlend = [&](decltype(hn::Zero(du)) a, decltype(hn::Zero(du)) b, decltype(hn::Zero(dh)) fx) {
-        const auto a16 = hn::BitCast(dh, a);
-        return hn::Add(hn::ShiftLeft<kFractionBits>(a16), hn::Mul(fx, hn::Sub(hn::BitCast(dh, b), a16)));
-    };
-    const auto columnBlend = [&](decltype(hn::Zero(dh)) top, decltype(hn::Zero(dh)) bottom,
-                                 decltype(hn::Zero(dh)) fyHigh) {
-        const auto d = hn::Sub(bottom, top);
-        const auto q = hn::Add(hn::Add(top, roundHalf), hn::MulHigh(hn::Add(d, d), fyHigh));
-        return hn::BitCast(du, hn::ShiftRight<kFractionBits>(q));
-    };
-
-    const int blocks = count / lanes;
-    for (int b = 0; b < blocks; ++b) {
-        const int x = b * lanes;
-        const auto tap = hn::LoadU(di, reinterpret_cast<const int32_t*>(taps + x));
-        const auto tapX = hn::ShiftRight<16>(hn::ShiftLeft<16>(tap));
-        const auto tapY = hn::ShiftRight<16>(tap);
-        const auto inside = hn::And(hn::Lt(hn::BitCast(du, tapX), lastTapX), hn::Lt(hn::BitCast(du, tapY), lastTapY));
-        blockInside[b] = hn::AllTrue(du, inside);
-        hn::Store(hn::Add(hn::Mul(tapY, stepV), hn::Mul(tapX, hn::Set(di, channels))), di, offsets + x);
-    }
-    // Ask for every pixel's two source rows before the first load waits on one: a
-    // panorama's source is a ring the cache has not seen yet, and the loads of a
-    // block alone leave most of that wait exposed (measured: a fifth faster).
-    for (int b = 0; b < blocks; ++b) {
-        if (!blockInside[b])
-            continue;
-        for (int i = b * lanes; i < (b + 1) * lanes; ++i) {
-            hwy::Prefetch(src.data + offsets[i]);
-            hwy::Prefetch(src.data + offsets[i] + step);
-        }
+// The gather's arithmetic for one source picture.
+class BlockGather {
+public:
+    explicit BlockGather(const cv::Mat& src)
+        : m_src(src),
+          m_step(static_cast<int32_t>(src.step)),
+          // A row word reads the pixel after the second tap too: the vector path takes
+          // x < cols - 2, other pixels go one by one.
+          m_lastTapX(hn::Set(m_du, static_cast<uint32_t>(std::max(src.cols - 2, 0)))),
+          m_lastTapY(hn::Set(m_du, static_cast<uint32_t>(src.rows - 1)))
+    {
     }
 
-    // The gather works in tiles, so the next chunk of this table row is read only
-    // after a tile's other rows: too many streams for the hardware to follow.
-    // Fetch it now; it is in the cache by the time the next tile reaches this row.
-    constexpr int kCacheLine = 64;
-    const char* nextTaps = reinterpret_cast<const char*>(taps + kChunkPixels);
-    const char* nextFractions = reinterpret_cast<const char*>(fractions + kChunkPixels);
-    for (int byte = 0; byte < kChunkPixels * static_cast<int>(sizeof(cv::Vec2s)); byte += kCacheLine)
-        hwy::Prefetch(nextTaps + byte);
-    for (int byte = 0; byte < kChunkPixels * static_cast<int>(sizeof(uint16_t)); byte += kCacheLine)
-        hwy::Prefetch(nextFractions + byte);
+    static int Lanes() { return static_cast<int>(hn::Lanes(DI())); }
 
-    int x = 0;
-    for (int b = 0; b < blocks; ++b, x += lanes) {
-        if (!blockInside[b]) {
-            GatherRunScalar(src, taps + x, fractions + x, lanes, out + static_cast<size_t>(x) * channels);
-            continue;
+    void Prepare(const cv::Vec2s* taps, const uint16_t* fractions, int count, ChunkOffsets& c) const
+    {
+        const int lanes = Lanes();
+        const auto stepV = hn::Set(m_di, m_step);
+        c.blocks = count / lanes;
+        for (int b = 0; b < c.blocks; ++b) {
+            const int x = b * lanes;
+            const auto tap = hn::LoadU(m_di, reinterpret_cast<const int32_t*>(taps + x));
+            const auto tapX = hn::ShiftRight<16>(hn::ShiftLeft<16>(tap));
+            const auto tapY = hn::ShiftRight<16>(tap);
+            const auto inside =
+                hn::And(hn::Lt(hn::BitCast(m_du, tapX), m_lastTapX), hn::Lt(hn::BitCast(m_du, tapY), m_lastTapY));
+            c.blockInside[b] = hn::AllTrue(m_du, inside);
+            hn::Store(hn::Add(hn::Mul(tapY, stepV), hn::Mul(tapX, hn::Set(m_di, kPixelBytes))), m_di, c.offsets + x);
         }
+        // Ask for every pixel's two source rows before the first load waits on one: a
+        // panorama's source is a ring the cache has not seen yet, and the loads of a
+        // block alone leave most of that wait exposed (measured: a fifth faster).
+        for (int b = 0; b < c.blocks; ++b) {
+            if (!c.blockInside[b])
+                continue;
+            for (int i = b * lanes; i < (b + 1) * lanes; ++i) {
+                hwy::Prefetch(m_src.data + c.offsets[i]);
+                hwy::Prefetch(m_src.data + c.offsets[i] + m_step);
+            }
+        }
+        // The gather works in tiles, so the next chunk of this table row is read only
+        // after a tile's other rows: too many streams for the hardware to follow.
+        // Fetch it now; it is in the cache by the time the next tile reaches this row.
+        constexpr int kCacheLine = 64;
+        const char* nextTaps = reinterpret_cast<const char*>(taps + kChunkPixels);
+        const char* nextFractions = reinterpret_cast<const char*>(fractions + kChunkPixels);
+        for (int byte = 0; byte < kChunkPixels * static_cast<int>(sizeof(cv::Vec2s)); byte += kCacheLine)
+            hwy::Prefetch(nextTaps + byte);
+        for (int byte = 0; byte < kChunkPixels * static_cast<int>(sizeof(uint16_t)); byte += kCacheLine)
+            hwy::Prefetch(nextFractions + byte);
+    }
+
+    // A block whose taps all lie inside: per pixel lane, channels 0 and 2 in the
+    // low and high 16 bits of even, channel 1 in the low 16 bits of odd (its high
+    // half holds a byte that is thrown away); every value in [0, 255].
+    void Block(const int32_t* offsets, const uint16_t* fractions, VU& even, VU& odd) const
+    {
+        const hn::Repartition<uint64_t, DI> dw;  // a pixel's row word, half as many a vector
+        const hn::Rebind<uint16_t, DI> dfraction;
+        const int lanes = Lanes(), halfLanes = lanes / 2;
+        constexpr int maxLanes = HWY_MAX_BYTES / sizeof(uint32_t);
         // Each pixel's two taps of a row as one 8-byte word, a0 a1 a2 b0 b1 b2 . .
         // Plain loads rather than the processor's gather: a gather waits for its
         // slowest lane, while separate loads let the misses of many pixels overlap
         // (measured: the panorama's gather a third faster on AVX2).
+        HWY_ALIGN uint64_t topWords[maxLanes], bottomWords[maxLanes];
         for (int i = 0; i < lanes; ++i) {
-            const unsigned char* p = src.data + offsets[x + i];
+            const unsigned char* p = m_src.data + offsets[i];
             std::memcpy(&topWords[i], p, sizeof(uint64_t));
-            std::memcpy(&bottomWords[i], p + step, sizeof(uint64_t));
+            std::memcpy(&bottomWords[i], p + m_step, sizeof(uint64_t));
         }
         // Per pixel lane the first tap's word a0 a1 a2 b0 and the second's b0 b1 b2 0.
         const auto left = [&](const uint64_t* words) {
-            return hn::ConcatEven(du, hn::BitCast(du, hn::Load(dw, words + halfLanes)),
-                                  hn::BitCast(du, hn::Load(dw, words)));
+            return hn::ConcatEven(m_du, hn::BitCast(m_du, hn::Load(dw, words + halfLanes)),
+                                  hn::BitCast(m_du, hn::Load(dw, words)));
         };
         const auto right = [&](const uint64_t* words) {
-            return hn::ConcatEven(du, hn::BitCast(du, hn::ShiftRight<24>(hn::Load(dw, words + halfLanes))),
-                                  hn::BitCast(du, hn::ShiftRight<24>(hn::Load(dw, words))));
+            return hn::ConcatEven(m_du, hn::BitCast(m_du, hn::ShiftRight<24>(hn::Load(dw, words + halfLanes))),
+                                  hn::BitCast(m_du, hn::ShiftRight<24>(hn::Load(dw, words))));
         };
         const auto topLeft = left(topWords), topRight = right(topWords);
         const auto bottomLeft = left(bottomWords), bottomRight = right(bottomWords);
 
-        const auto fraction = hn::PromoteTo(du, hn::LoadU(dfraction, fractions + x));
-        const auto fx = hn::And(fraction, fractionMask);
+        const auto fraction = hn::PromoteTo(m_du, hn::LoadU(dfraction, fractions));
+        const auto fx = hn::And(fraction, hn::Set(m_du, static_cast<uint32_t>(kFractionSteps - 1)));
         const auto fyHigh = hn::ShiftLeft<10>(hn::ShiftRight<kFractionBits>(fraction));
-        const auto fxBoth = hn::BitCast(dh, hn::Or(fx, hn::ShiftLeft<16>(fx)));
-        const auto fyBoth = hn::BitCast(dh, hn::Or(fyHigh, hn::ShiftLeft<16>(fyHigh)));
+        const auto fxBoth = hn::BitCast(m_dh, hn::Or(fx, hn::ShiftLeft<16>(fx)));
+        const auto fyBoth = hn::BitCast(m_dh, hn::Or(fyHigh, hn::ShiftLeft<16>(fyHigh)));
 
-        const auto even = columnBlend(
-            rowBlend(hn::And(topLeft, evenBytes), hn::And(topRight, evenBytes), fxBoth),
-            rowBlend(hn::And(bottomLeft, evenBytes), hn::And(bottomRight, evenBytes), fxBoth), fyBoth);
-        const auto odd = columnBlend(rowBlend(hn::And(hn::ShiftRight<8>(topLeft), evenBytes),
-                                              hn::And(hn::ShiftRight<8>(topRight), evenBytes), fxBoth),
-                                     rowBlend(hn::And(hn::ShiftRight<8>(bottomLeft), evenBytes),
-                                              hn::And(hn::ShiftRight<8>(bottomRight), evenBytes), fxBoth),
-                                     fyBoth);
+        // h = 32 a + fx (b - a) in each 16-bit half, computed modulo 2^16 (the true
+        // value of a channel lies in [0, 8160], so it comes out exact).
+        const auto rowBlend = [&](VU a, VU b) {
+            const auto a16 = hn::BitCast(m_dh, a);
+            return hn::Add(hn::ShiftLeft<kFractionBits>(a16), hn::Mul(fxBoth, hn::Sub(hn::BitCast(m_dh, b), a16)));
+        };
+        const auto roundHalf = hn::Set(m_dh, static_cast<int16_t>(kFractionSteps / 2));
+        const auto columnBlend = [&](decltype(hn::Zero(m_dh)) top, decltype(hn::Zero(m_dh)) bottom) {
+            const auto d = hn::Sub(bottom, top);
+            const auto q = hn::Add(hn::Add(top, roundHalf), hn::MulHigh(hn::Add(d, d), fyBoth));
+            return hn::BitCast(m_du, hn::ShiftRight<kFractionBits>(q));
+        };
+        const auto evenBytes = hn::Set(m_du, 0x00FF00FFu);
+        const auto evens = [&](VU v) { return hn::And(v, evenBytes); };
+        const auto odds = [&](VU v) { return hn::And(hn::ShiftRight<8>(v), evenBytes); };
+        even = columnBlend(rowBlend(evens(topLeft), evens(topRight)), rowBlend(evens(bottomLeft), evens(bottomRight)));
+        odd = columnBlend(rowBlend(odds(topLeft), odds(topRight)), rowBlend(odds(bottomLeft), odds(bottomRight)));
+    }
+
+private:
+    DI m_di;
+    DU m_du;
+    hn::Repartition<int16_t, DI> m_dh;  // two 16-bit halves per pixel lane
+    const cv::Mat& m_src;
+    int32_t m_step;
+    VU m_lastTapX, m_lastTapY;
+};
+
+void GatherChunk(const BlockGather& gather, const cv::Mat& src, const cv::Vec2s* taps, const uint16_t* fractions,
+                 int count, unsigned char* out)
+{
+    const hn::Repartition<uint8_t, DI> d8;
+    const int lanes = BlockGather::Lanes();
+    constexpr int channels = kPixelBytes;
+    constexpr int kBlockBytes = 16;
+    constexpr int kBlockPixels = kBlockBytes / 4;
+    HWY_ALIGN static constexpr uint8_t kPackPixels[16] = {0, 1, 2, 4, 5, 6, 8, 9, 10, 12, 13, 14, 15, 15, 15, 15};
+    const auto packPixels = hn::LoadDup128(d8, kPackPixels);
+    const auto lowByte = hn::Set(DU(), 0xFFu);
+    HWY_ALIGN unsigned char pixels[HWY_MAX_BYTES];
+
+    ChunkOffsets c;
+    gather.Prepare(taps, fractions, count, c);
+    int x = 0;
+    for (int b = 0; b < c.blocks; ++b, x += lanes) {
+        if (!c.blockInside[b]) {
+            GatherRunScalar(src, taps + x, fractions + x, lanes, out + static_cast<size_t>(x) * channels);
+            continue;
+        }
+        VU even, odd;
+        gather.Block(c.offsets + x, fractions + x, even, odd);
         // Each 16-byte block's four pixels packed into its first twelve bytes, and
         // written sixteen at a time: the last four are overwritten by the next
         // block, except at the chunk's end, where twelve are written.
@@ -192,11 +225,59 @@ void GatherChunk(const cv::Mat& src, const cv::Vec2s* taps, const uint16_t* frac
         GatherRunScalar(src, taps + x, fractions + x, count - x, out + static_cast<size_t>(x) * channels);
 }
 
+// Two output rows of the same width, each from its own run of a table, straight
+// into the 4:2:0 planes: both luma rows, and each chroma value the rounded mean of
+// its 2 x 2 block, (a + b + c + d + 2) >> 2, as the row-pair conversion gives it.
+void GatherRowPair(const cv::Mat& src, const PairRuns& runs, int count, unsigned char* lumaTop,
+                   unsigned char* lumaBottom, unsigned char* u, unsigned char* v)
+{
+    const BlockGather gather(src);
+    const hn::Rebind<uint8_t, DU> dLuma;
+    const hn::Repartition<uint64_t, DI> dPair;  // two pixel lanes: one chroma value
+    const hn::Rebind<uint8_t, decltype(dPair)> dChroma;
+    const int lanes = BlockGather::Lanes();
+    const auto lowHalves = hn::Set(dPair, 0x0000FFFF0000FFFFull);
+    const auto two = hn::Set(dPair, 2);
+    // (sum over the two pixel lanes of one 16-bit half + 2) >> 2, in the low byte.
+    const auto blockMean = [&](hn::Vec<decltype(dPair)> halves) {
+        const auto both = hn::Add(halves, hn::ShiftRight<32>(halves));
+        return hn::TruncateTo(dChroma, hn::ShiftRight<2>(hn::Add(both, two)));
+    };
+    ChunkOffsets top, bottom;
+    for (int first = 0; first < count; first += kChunkPixels) {
+        const int n = std::min(kChunkPixels, count - first);
+        gather.Prepare(runs.topTaps + first, runs.topFractions + first, n, top);
+        gather.Prepare(runs.bottomTaps + first, runs.bottomFractions + first, n, bottom);
+        int x = 0;
+        for (int b = 0; b < top.blocks; ++b, x += lanes) {
+            const int at = first + x;
+            if (!top.blockInside[b] || !bottom.blockInside[b]) {
+                GatherRowPairScalar(src, runs, at, lanes, lumaTop + at, lumaBottom + at, u + at / 2, v + at / 2);
+                continue;
+            }
+            VU evenTop, oddTop, evenBottom, oddBottom;
+            gather.Block(top.offsets + x, runs.topFractions + at, evenTop, oddTop);
+            gather.Block(bottom.offsets + x, runs.bottomFractions + at, evenBottom, oddBottom);
+            hn::StoreU(hn::TruncateTo(dLuma, evenTop), dLuma, lumaTop + at);
+            hn::StoreU(hn::TruncateTo(dLuma, evenBottom), dLuma, lumaBottom + at);
+            // The two rows' sums fit their 16-bit halves (at most 510).
+            const auto evenSums = hn::BitCast(dPair, hn::Add(evenTop, evenBottom));
+            const auto oddSums = hn::BitCast(dPair, hn::Add(oddTop, oddBottom));
+            hn::StoreU(blockMean(hn::And(oddSums, lowHalves)), dChroma, u + at / 2);
+            hn::StoreU(blockMean(hn::And(hn::ShiftRight<16>(evenSums), lowHalves)), dChroma, v + at / 2);
+        }
+        if (x < n)
+            GatherRowPairScalar(src, runs, first + x, n - x, lumaTop + first + x, lumaBottom + first + x,
+                                u + (first + x) / 2, v + (first + x) / 2);
+    }
+}
+
 void GatherRun(const cv::Mat& src, const cv::Vec2s* taps, const uint16_t* fractions, int count,
                unsigned char* out)
 {
+    const BlockGather gather(src);
     for (int first = 0; first < count; first += kChunkPixels)
-        GatherChunk(src, taps + first, fractions + first, std::min(kChunkPixels, count - first),
+        GatherChunk(gather, src, taps + first, fractions + first, std::min(kChunkPixels, count - first),
                     out + static_cast<size_t>(first) * kPixelBytes);
 }
 
@@ -301,7 +382,7 @@ void WorkingTo420(const cv::Mat& src, const PlanarPicture& out)
 
 void RemapTo420(const cv::Mat& src, const RemapTable& table, const RowLayout& layout, const PlanarPicture& out)
 {
-    RemapTo420With(GatherRun, RowPairTo420Vector, WorkingTo420, src, table, layout, out);
+    RemapTo420With({GatherRun, RowPairTo420Vector, GatherRowPair}, WorkingTo420, src, table, layout, out);
 }
 
 void InterleaveRowVector(const unsigned char* c0, const unsigned char* c1, const unsigned char* c2, int count,

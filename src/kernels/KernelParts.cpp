@@ -214,30 +214,72 @@ void WorkingTo420With(RowPairTo420Fn rowPair, const cv::Mat& src, const PlanarPi
     });
 }
 
-void RemapTo420With(GatherRunFn gather, RowPairTo420Fn rowPair, WorkingTo420Fn toPlanes, const cv::Mat& src,
+void GatherRowPairScalar(const cv::Mat& src, const PairRuns& runs, int from, int count, unsigned char* lumaTop,
+                         unsigned char* lumaBottom, unsigned char* u, unsigned char* v)
+{
+    const int kPiece = 64;  // pixels a step, through two small working rows
+    unsigned char top[kPiece * kChannels], bottom[kPiece * kChannels];
+    for (int done = 0; done < count; done += kPiece) {
+        const int n = std::min(kPiece, count - done);
+        const int at = from + done;
+        GatherRunScalar(src, runs.topTaps + at, runs.topFractions + at, n, top);
+        GatherRunScalar(src, runs.bottomTaps + at, runs.bottomFractions + at, n, bottom);
+        RowPairTo420(top, bottom, n, lumaTop + done, lumaBottom + done, u + done / 2, v + done / 2);
+    }
+}
+
+namespace {
+
+// The taps and fractions of count columns of output row r from column first, when
+// they are consecutive in the table (the row does not wrap within them).
+bool UnbrokenRun(const RemapTable& table, const RowLayout& layout, int r, int first, int count,
+                 const cv::Vec2s*& taps, const uint16_t*& fractions)
+{
+    const int tableRow = layout.tableRow[static_cast<size_t>(r)];
+    const int column = (layout.columnStart[static_cast<size_t>(r)] + first) % table.taps.cols;
+    if (column + count > table.taps.cols)
+        return false;
+    taps = table.taps.ptr<cv::Vec2s>(tableRow) + column;
+    fractions = table.fractions.ptr<uint16_t>(tableRow) + column;
+    return true;
+}
+
+}  // namespace
+
+void RemapTo420With(const RemapTo420Parts& parts, WorkingTo420Fn toPlanes, const cv::Mat& src,
                     const RemapTable& table, const RowLayout& layout, const PlanarPicture& out)
 {
     if (layout.width % 2 != 0 || layout.height() % 2 != 0) {
         // Odd sizes halve the chroma by OpenCV's bilinear weights: through a whole picture.
         cv::Mat picture(layout.height(), layout.width, CV_8UC3);
-        RemapWith(gather, src, table, layout, picture);
+        RemapWith(parts.gather, src, table, layout, picture);
         toPlanes(picture, out);
         return;
     }
-    // A tile at a time into a small buffer, then its row pairs straight into the planes.
+    // A tile at a time: each row pair straight into the planes, or gathered into a
+    // small buffer and converted from there.
     ParallelRows(layout.height() / 2, 2 * layout.width, [&](int firstPair, int endPair) {
         const size_t tileStep = static_cast<size_t>(kTileColumns) * kChannels;
         std::vector<unsigned char> tile(kTileRows * tileStep);
         for (int band = 2 * firstPair; band < 2 * endPair; band += kTileRows) {
             const int bandEnd = std::min(2 * endPair, band + kTileRows);
             ForEachColumnTile(layout.width, [&](int first, int count) {
-                for (int r = band; r < bandEnd; ++r)
-                    GatherLayoutSpan(gather, src, table, layout, r, first, count,
-                                     tile.data() + static_cast<size_t>(r - band) * tileStep);
                 for (int r = band; r < bandEnd; r += 2) {
-                    const unsigned char* top = tile.data() + static_cast<size_t>(r - band) * tileStep;
-                    rowPair(top, top + tileStep, count, PlaneRow(out, 0, r) + first, PlaneRow(out, 0, r + 1) + first,
-                            PlaneRow(out, 1, r / 2) + first / 2, PlaneRow(out, 2, r / 2) + first / 2);
+                    unsigned char* lumaTop = PlaneRow(out, 0, r) + first;
+                    unsigned char* lumaBottom = PlaneRow(out, 0, r + 1) + first;
+                    unsigned char* u = PlaneRow(out, 1, r / 2) + first / 2;
+                    unsigned char* v = PlaneRow(out, 2, r / 2) + first / 2;
+                    PairRuns runs{};
+                    if (parts.gatherRowPair &&
+                        UnbrokenRun(table, layout, r, first, count, runs.topTaps, runs.topFractions) &&
+                        UnbrokenRun(table, layout, r + 1, first, count, runs.bottomTaps, runs.bottomFractions)) {
+                        parts.gatherRowPair(src, runs, count, lumaTop, lumaBottom, u, v);
+                        continue;
+                    }
+                    unsigned char* top = tile.data() + static_cast<size_t>(r - band) * tileStep;
+                    GatherLayoutSpan(parts.gather, src, table, layout, r, first, count, top);
+                    GatherLayoutSpan(parts.gather, src, table, layout, r + 1, first, count, top + tileStep);
+                    parts.rowPair(top, top + tileStep, count, lumaTop, lumaBottom, u, v);
                 }
             });
         }

@@ -31,8 +31,30 @@ using RowPairTo420Fn = void (*)(const unsigned char* top, const unsigned char* b
 void RowPairTo420(const unsigned char* top, const unsigned char* bottom, int width, unsigned char* lumaTop,
                   unsigned char* lumaBottom, unsigned char* u, unsigned char* v);
 
-// Even sizes go row pair by row pair; odd ones through a whole picture and toPlanes.
-void RemapTo420With(GatherRunFn gather, RowPairTo420Fn rowPair, WorkingTo420Fn toPlanes, const cv::Mat& src,
+// The table runs of an output row pair: consecutive taps and fractions of each row.
+struct PairRuns {
+    const cv::Vec2s* topTaps;
+    const uint16_t* topFractions;
+    const cv::Vec2s* bottomTaps;
+    const uint16_t* bottomFractions;
+};
+// An even count of pixels of a row pair gathered straight into two luma rows and
+// a row of each chroma plane (RowPairTo420's values, without the working rows).
+using GatherRowPairFn = void (*)(const cv::Mat& src, const PairRuns& runs, int count, unsigned char* lumaTop,
+                                 unsigned char* lumaBottom, unsigned char* u, unsigned char* v);
+// Pixels from .. from + count of the runs, one by one; the rows start at pixel from.
+void GatherRowPairScalar(const cv::Mat& src, const PairRuns& runs, int from, int count, unsigned char* lumaTop,
+                         unsigned char* lumaBottom, unsigned char* u, unsigned char* v);
+
+struct RemapTo420Parts {
+    GatherRunFn gather;
+    RowPairTo420Fn rowPair;
+    GatherRowPairFn gatherRowPair;  // null: every row pair gathered, then converted
+};
+// Even sizes go row pair by row pair (straight to the planes where both rows' runs
+// are unbroken and the parts have a row-pair gather); odd ones through a whole
+// picture and toPlanes.
+void RemapTo420With(const RemapTo420Parts& parts, WorkingTo420Fn toPlanes, const cv::Mat& src,
                     const RemapTable& table, const RowLayout& layout, const PlanarPicture& out);
 // A working picture into 4:2:0 planes: even sizes row pair by row pair, odd ones
 // with OpenCV's bilinear halving of the chroma.

@@ -49,7 +49,7 @@ void RemapScalar(const cv::Mat& src, const RemapTable& table, const RowLayout& l
 
 void RemapTo420Scalar(const cv::Mat& src, const RemapTable& table, const RowLayout& layout, const PlanarPicture& out)
 {
-    RemapTo420With(GatherRunScalar, RowPairTo420, WorkingTo420Scalar, src, table, layout, out);
+    RemapTo420With({GatherRunScalar, RowPairTo420, nullptr}, WorkingTo420Scalar, src, table, layout, out);
 }
 
 void FastRemapTo420Scalar(const FastPlanes& planes, const FastTable& table, const RowLayout& layout,

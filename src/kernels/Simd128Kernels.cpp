@@ -33,7 +33,7 @@ void RemapSimd(const cv::Mat& src, const RemapTable& table, const RowLayout& lay
 
 void RemapTo420Simd(const cv::Mat& src, const RemapTable& table, const RowLayout& layout, const PlanarPicture& out)
 {
-    RemapTo420With(Simd128()->gather, Simd128()->rowPair, WorkingTo420Simd, src, table, layout, out);
+    RemapTo420With({Simd128()->gather, Simd128()->rowPair, nullptr}, WorkingTo420Simd, src, table, layout, out);
 }
 
 void FastRemapTo420Simd(const FastPlanes& planes, const FastTable& table, const RowLayout& layout,
