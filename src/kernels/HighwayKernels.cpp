@@ -18,6 +18,7 @@
 #include <cstring>
 
 #include "KernelParts.h"
+#include "ParallelRows.h"
 
 HWY_BEFORE_NAMESPACE();
 namespace zrfe {
@@ -428,6 +429,37 @@ void SplitPairsVector(const unsigned char* pairs, int count, unsigned char* u, u
     ScalarDoublingRows().splitPairs(pairs + 2 * k, count - k, u + k, v + k);
 }
 
+// Luma of pixels from .. to - 1 of a working-picture row set to 0: a vector's
+// worth of pixels at a time, ANDed with a pattern that keeps every chroma byte.
+void ClearLuma(unsigned char* row, int from, int to)
+{
+    const hn::ScalableTag<uint8_t> d8;
+    const int lanes = static_cast<int>(hn::Lanes(d8));
+    HWY_ALIGN unsigned char keepChroma[kPixelBytes * HWY_MAX_BYTES];
+    for (int i = 0; i < kPixelBytes * lanes; ++i)
+        keepChroma[i] = i % kPixelBytes == 0 ? 0 : 0xFF;
+    int x = from;
+    for (; x + lanes <= to; x += lanes) {
+        unsigned char* at = row + static_cast<size_t>(x) * kPixelBytes;
+        for (int part = 0; part < kPixelBytes; ++part)
+            hn::StoreU(hn::And(hn::LoadU(d8, at + part * lanes), hn::Load(d8, keepChroma + part * lanes)), d8,
+                       at + part * lanes);
+    }
+    for (; x < to; ++x)
+        row[static_cast<size_t>(x) * kPixelBytes] = 0;
+}
+
+void MaskCircle(cv::Mat& picture, const CircleSpans& circle)
+{
+    ParallelRows(picture.rows, picture.cols, [&](int begin, int end) {
+        for (int y = begin; y < end; ++y) {
+            unsigned char* row = picture.ptr<unsigned char>(y);
+            ClearLuma(row, 0, circle.first[static_cast<size_t>(y)]);
+            ClearLuma(row, circle.end[static_cast<size_t>(y)], picture.cols);
+        }
+    });
+}
+
 const DoublingRowOps& DoublingRows()
 {
     static const DoublingRowOps ops = [] {
@@ -458,6 +490,7 @@ const KernelTable* TargetKernels()
         t.remap = Remap;
         t.remapTo420 = RemapTo420;
         t.resize = Resize;
+        t.maskCircle = MaskCircle;
         t.workingTo420 = WorkingTo420;
         t.nv12ToWorking = Nv12ToWorking;
         t.planesToWorking = PlanesToWorking;
