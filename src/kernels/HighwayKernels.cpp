@@ -226,13 +226,12 @@ void GatherChunk(const BlockGather& gather, const cv::Mat& src, const cv::Vec2s*
         GatherRunScalar(src, taps + x, fractions + x, count - x, out + static_cast<size_t>(x) * channels);
 }
 
-// Two output rows of the same width, each from its own run of a table, straight
-// into the 4:2:0 planes: both luma rows, and each chroma value the rounded mean of
-// its 2 x 2 block, (a + b + c + d + 2) >> 2, as the row-pair conversion gives it.
-void GatherRowPair(const cv::Mat& src, const PairRuns& runs, int count, unsigned char* lumaTop,
-                   unsigned char* lumaBottom, unsigned char* u, unsigned char* v)
+// n pixels from column first of a row pair, straight into the 4:2:0 planes: both
+// luma rows, and each chroma value the rounded mean of its 2 x 2 block,
+// (a + b + c + d + 2) >> 2, as the row-pair conversion gives it.
+void GatherPairChunk(const BlockGather& gather, const cv::Mat& src, const RowPairTarget& t, int first, int n,
+                     const ChunkOffsets& top, const ChunkOffsets& bottom)
 {
-    const BlockGather gather(src);
     const hn::Rebind<uint8_t, DU> dLuma;
     const hn::Repartition<uint64_t, DI> dPair;  // two pixel lanes: one chroma value
     const hn::Rebind<uint8_t, decltype(dPair)> dChroma;
@@ -244,32 +243,56 @@ void GatherRowPair(const cv::Mat& src, const PairRuns& runs, int count, unsigned
         const auto both = hn::Add(halves, hn::ShiftRight<32>(halves));
         return hn::TruncateTo(dChroma, hn::ShiftRight<2>(hn::Add(both, two)));
     };
-    ChunkOffsets top, bottom;
-    for (int first = 0; first < count; first += kChunkPixels) {
-        const int n = std::min(kChunkPixels, count - first);
-        gather.Prepare(runs.topTaps + first, runs.topFractions + first, n, top);
-        gather.Prepare(runs.bottomTaps + first, runs.bottomFractions + first, n, bottom);
-        int x = 0;
-        for (int b = 0; b < top.blocks; ++b, x += lanes) {
-            const int at = first + x;
-            if (!top.blockInside[b] || !bottom.blockInside[b]) {
-                GatherRowPairScalar(src, runs, at, lanes, lumaTop + at, lumaBottom + at, u + at / 2, v + at / 2);
-                continue;
-            }
-            VU evenTop, oddTop, evenBottom, oddBottom;
-            gather.Block(top.offsets + x, runs.topFractions + at, evenTop, oddTop);
-            gather.Block(bottom.offsets + x, runs.bottomFractions + at, evenBottom, oddBottom);
-            hn::StoreU(hn::TruncateTo(dLuma, evenTop), dLuma, lumaTop + at);
-            hn::StoreU(hn::TruncateTo(dLuma, evenBottom), dLuma, lumaBottom + at);
-            // The two rows' sums fit their 16-bit halves (at most 510).
-            const auto evenSums = hn::BitCast(dPair, hn::Add(evenTop, evenBottom));
-            const auto oddSums = hn::BitCast(dPair, hn::Add(oddTop, oddBottom));
-            hn::StoreU(blockMean(hn::And(oddSums, lowHalves)), dChroma, u + at / 2);
-            hn::StoreU(blockMean(hn::And(hn::ShiftRight<16>(evenSums), lowHalves)), dChroma, v + at / 2);
+    const PairRuns& runs = t.runs;
+    int x = 0;
+    for (int b = 0; b < top.blocks; ++b, x += lanes) {
+        const int at = first + x;
+        if (!top.blockInside[b] || !bottom.blockInside[b]) {
+            GatherRowPairScalar(src, runs, at, lanes, t.lumaTop + at, t.lumaBottom + at, t.u + at / 2, t.v + at / 2);
+            continue;
         }
-        if (x < n)
-            GatherRowPairScalar(src, runs, first + x, n - x, lumaTop + first + x, lumaBottom + first + x,
-                                u + (first + x) / 2, v + (first + x) / 2);
+        VU evenTop, oddTop, evenBottom, oddBottom;
+        gather.Block(top.offsets + x, runs.topFractions + at, evenTop, oddTop);
+        gather.Block(bottom.offsets + x, runs.bottomFractions + at, evenBottom, oddBottom);
+        hn::StoreU(hn::TruncateTo(dLuma, evenTop), dLuma, t.lumaTop + at);
+        hn::StoreU(hn::TruncateTo(dLuma, evenBottom), dLuma, t.lumaBottom + at);
+        // The two rows' sums fit their 16-bit halves (at most 510).
+        const auto evenSums = hn::BitCast(dPair, hn::Add(evenTop, evenBottom));
+        const auto oddSums = hn::BitCast(dPair, hn::Add(oddTop, oddBottom));
+        hn::StoreU(blockMean(hn::And(oddSums, lowHalves)), dChroma, t.u + at / 2);
+        hn::StoreU(blockMean(hn::And(hn::ShiftRight<16>(evenSums), lowHalves)), dChroma, t.v + at / 2);
+    }
+    if (x < n) {
+        const int at = first + x;
+        GatherRowPairScalar(src, runs, at, n - x, t.lumaTop + at, t.lumaBottom + at, t.u + at / 2, t.v + at / 2);
+    }
+}
+
+// The row pairs of a tile, a chunk at a time, the offsets of the next chunk made
+// (and its source asked for) before this one is gathered: the source of a whole
+// chunk of work is on its way while the loads of this one wait.
+void GatherRowPairs(const cv::Mat& src, const RowPairTarget* pairs, int n, int count)
+{
+    const BlockGather gather(src);
+    const int chunks = (count + kChunkPixels - 1) / kChunkPixels;
+    const int units = n * chunks;
+    ChunkOffsets prepared[2][2];  // [unit parity][top, bottom]
+    const auto prepare = [&](int unit) {
+        const PairRuns& runs = pairs[unit / chunks].runs;
+        const int first = (unit % chunks) * kChunkPixels;
+        const int m = std::min(kChunkPixels, count - first);
+        ChunkOffsets* c = prepared[unit & 1];
+        gather.Prepare(runs.topTaps + first, runs.topFractions + first, m, c[0]);
+        gather.Prepare(runs.bottomTaps + first, runs.bottomFractions + first, m, c[1]);
+    };
+    if (units > 0)
+        prepare(0);
+    for (int unit = 0; unit < units; ++unit) {
+        if (unit + 1 < units)
+            prepare(unit + 1);
+        const int first = (unit % chunks) * kChunkPixels;
+        GatherPairChunk(gather, src, pairs[unit / chunks], first, std::min(kChunkPixels, count - first),
+                        prepared[unit & 1][0], prepared[unit & 1][1]);
     }
 }
 
@@ -383,7 +406,7 @@ void WorkingTo420(const cv::Mat& src, const PlanarPicture& out)
 
 void RemapTo420(const cv::Mat& src, const RemapTable& table, const RowLayout& layout, const PlanarPicture& out)
 {
-    RemapTo420With({GatherRun, RowPairTo420Vector, GatherRowPair}, WorkingTo420, src, table, layout, out);
+    RemapTo420With({GatherRun, RowPairTo420Vector, GatherRowPairs}, WorkingTo420, src, table, layout, out);
 }
 
 void InterleaveRowVector(const unsigned char* c0, const unsigned char* c1, const unsigned char* c2, int count,

@@ -256,31 +256,36 @@ void RemapTo420With(const RemapTo420Parts& parts, WorkingTo420Fn toPlanes, const
         toPlanes(picture, out);
         return;
     }
-    // A tile at a time: each row pair straight into the planes, or gathered into a
-    // small buffer and converted from there.
+    // A tile at a time: its row pairs straight into the planes, all in one call, or
+    // (where a row wraps within the tile) gathered into a small buffer and
+    // converted from there.
     ParallelRows(layout.height() / 2, 2 * layout.width, [&](int firstPair, int endPair) {
         const size_t tileStep = static_cast<size_t>(kTileColumns) * kChannels;
         std::vector<unsigned char> tile(kTileRows * tileStep);
         for (int band = 2 * firstPair; band < 2 * endPair; band += kTileRows) {
             const int bandEnd = std::min(2 * endPair, band + kTileRows);
             ForEachColumnTile(layout.width, [&](int first, int count) {
+                RowPairTarget direct[kTileRows / 2];
+                int directPairs = 0;
                 for (int r = band; r < bandEnd; r += 2) {
-                    unsigned char* lumaTop = PlaneRow(out, 0, r) + first;
-                    unsigned char* lumaBottom = PlaneRow(out, 0, r + 1) + first;
-                    unsigned char* u = PlaneRow(out, 1, r / 2) + first / 2;
-                    unsigned char* v = PlaneRow(out, 2, r / 2) + first / 2;
-                    PairRuns runs{};
-                    if (parts.gatherRowPair &&
-                        UnbrokenRun(table, layout, r, first, count, runs.topTaps, runs.topFractions) &&
-                        UnbrokenRun(table, layout, r + 1, first, count, runs.bottomTaps, runs.bottomFractions)) {
-                        parts.gatherRowPair(src, runs, count, lumaTop, lumaBottom, u, v);
+                    RowPairTarget t{};
+                    t.lumaTop = PlaneRow(out, 0, r) + first;
+                    t.lumaBottom = PlaneRow(out, 0, r + 1) + first;
+                    t.u = PlaneRow(out, 1, r / 2) + first / 2;
+                    t.v = PlaneRow(out, 2, r / 2) + first / 2;
+                    if (parts.gatherRowPairs &&
+                        UnbrokenRun(table, layout, r, first, count, t.runs.topTaps, t.runs.topFractions) &&
+                        UnbrokenRun(table, layout, r + 1, first, count, t.runs.bottomTaps, t.runs.bottomFractions)) {
+                        direct[directPairs++] = t;
                         continue;
                     }
                     unsigned char* top = tile.data() + static_cast<size_t>(r - band) * tileStep;
                     GatherLayoutSpan(parts.gather, src, table, layout, r, first, count, top);
                     GatherLayoutSpan(parts.gather, src, table, layout, r + 1, first, count, top + tileStep);
-                    parts.rowPair(top, top + tileStep, count, lumaTop, lumaBottom, u, v);
+                    parts.rowPair(top, top + tileStep, count, t.lumaTop, t.lumaBottom, t.u, t.v);
                 }
+                if (directPairs > 0)
+                    parts.gatherRowPairs(src, direct, directPairs, count);
             });
         }
     });

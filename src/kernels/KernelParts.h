@@ -38,10 +38,17 @@ struct PairRuns {
     const cv::Vec2s* bottomTaps;
     const uint16_t* bottomFractions;
 };
-// An even count of pixels of a row pair gathered straight into two luma rows and
-// a row of each chroma plane (RowPairTo420's values, without the working rows).
-using GatherRowPairFn = void (*)(const cv::Mat& src, const PairRuns& runs, int count, unsigned char* lumaTop,
-                                 unsigned char* lumaBottom, unsigned char* u, unsigned char* v);
+// A row pair's runs and where its pixels go: two luma rows and a row of each chroma plane.
+struct RowPairTarget {
+    PairRuns runs;
+    unsigned char* lumaTop;
+    unsigned char* lumaBottom;
+    unsigned char* u;
+    unsigned char* v;
+};
+// An even count of pixels of each of n row pairs gathered straight into their
+// planes (RowPairTo420's values, without the working rows).
+using GatherRowPairsFn = void (*)(const cv::Mat& src, const RowPairTarget* pairs, int n, int count);
 // Pixels from .. from + count of the runs, one by one; the rows start at pixel from.
 void GatherRowPairScalar(const cv::Mat& src, const PairRuns& runs, int from, int count, unsigned char* lumaTop,
                          unsigned char* lumaBottom, unsigned char* u, unsigned char* v);
@@ -49,7 +56,7 @@ void GatherRowPairScalar(const cv::Mat& src, const PairRuns& runs, int from, int
 struct RemapTo420Parts {
     GatherRunFn gather;
     RowPairTo420Fn rowPair;
-    GatherRowPairFn gatherRowPair;  // null: every row pair gathered, then converted
+    GatherRowPairsFn gatherRowPairs;  // null: every row pair gathered, then converted
 };
 // Even sizes go row pair by row pair (straight to the planes where both rows' runs
 // are unbroken and the parts have a row-pair gather); odd ones through a whole
