@@ -96,13 +96,16 @@ public:
             c.blockInside[b] = hn::AllTrue(m_du, inside);
             hn::Store(hn::Add(hn::Mul(tapY, stepV), hn::Mul(tapX, hn::Set(m_di, kPixelBytes))), m_di, c.offsets + x);
         }
-        // Ask for every pixel's two source rows before the first load waits on one: a
-        // panorama's source is a ring the cache has not seen yet, and the loads of a
-        // block alone leave most of that wait exposed (measured: a fifth faster).
+        // Ask for the two source rows of every other pixel before the first load waits
+        // on one: a panorama's source is a ring the cache has not seen yet, and the
+        // loads of a block alone leave most of that wait exposed. Neighbours lie at
+        // most about a row apart, so every other pixel's rows cover the one between
+        // (measured: fewer requests, same hits, faster than asking for every pixel).
+        constexpr int kPrefetchStride = 2;
         for (int b = 0; b < c.blocks; ++b) {
             if (!c.blockInside[b])
                 continue;
-            for (int i = b * lanes; i < (b + 1) * lanes; ++i) {
+            for (int i = b * lanes; i < (b + 1) * lanes; i += kPrefetchStride) {
                 hwy::Prefetch(m_src.data + c.offsets[i]);
                 hwy::Prefetch(m_src.data + c.offsets[i] + m_step);
             }
