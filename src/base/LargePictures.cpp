@@ -1,6 +1,7 @@
 #include "LargePictures.h"
 
 #include <cstdlib>
+#include <new>
 
 #if defined(__linux__)
 #include <sys/mman.h>
@@ -16,7 +17,7 @@ const size_t kLargeBufferBytes = 2 * kLargePage;
 
 size_t RoundUp(size_t n, size_t unit) { return (n + unit - 1) / unit * unit; }
 
-// OpenCV's own allocator, with the buffer itself from AllocateLarge.
+// OpenCV's standard allocator, with large buffers from Allocate below.
 class LargePictureAllocatorImpl : public cv::MatAllocator {
 public:
     cv::UMatData* allocate(int dims, const int* sizes, int type, void* data0, size_t* step, cv::AccessFlag,
