@@ -80,6 +80,7 @@ public:
     }
 
     static int Lanes() { return static_cast<int>(hn::Lanes(DI())); }
+    const cv::Mat& Source() const { return m_src; }
 
     void Prepare(const cv::Vec2s* taps, const uint16_t* fractions, int count, ChunkOffsets& c) const
     {
@@ -187,9 +188,10 @@ private:
     VU m_lastTapX, m_lastTapY;
 };
 
-void GatherChunk(const BlockGather& gather, const cv::Mat& src, const cv::Vec2s* taps, const uint16_t* fractions,
-                 int count, unsigned char* out)
+void GatherChunk(const BlockGather& gather, const cv::Vec2s* taps, const uint16_t* fractions, int count,
+                 unsigned char* out)
 {
+    const cv::Mat& src = gather.Source();
     const hn::Repartition<uint8_t, DI> d8;
     const int lanes = BlockGather::Lanes();
     constexpr int channels = kPixelBytes;
@@ -232,9 +234,10 @@ void GatherChunk(const BlockGather& gather, const cv::Mat& src, const cv::Vec2s*
 // n pixels from column first of a row pair, straight into the 4:2:0 planes: both
 // luma rows, and each chroma value the rounded mean of its 2 x 2 block,
 // (a + b + c + d + 2) >> 2, as the row-pair conversion gives it.
-void GatherPairChunk(const BlockGather& gather, const cv::Mat& src, const RowPairTarget& t, int first, int n,
-                     const ChunkOffsets& top, const ChunkOffsets& bottom)
+void GatherPairChunk(const BlockGather& gather, const RowPairTarget& t, int first, int n, const ChunkOffsets& top,
+                     const ChunkOffsets& bottom)
 {
+    const cv::Mat& src = gather.Source();
     const hn::Rebind<uint8_t, DU> dLuma;
     const hn::Repartition<uint64_t, DI> dPair;  // two pixel lanes: one chroma value
     const hn::Rebind<uint8_t, decltype(dPair)> dChroma;
@@ -294,7 +297,7 @@ void GatherRowPairs(const cv::Mat& src, const RowPairTarget* pairs, int n, int c
         if (unit + 1 < units)
             prepare(unit + 1);
         const int first = (unit % chunks) * kChunkPixels;
-        GatherPairChunk(gather, src, pairs[unit / chunks], first, std::min(kChunkPixels, count - first),
+        GatherPairChunk(gather, pairs[unit / chunks], first, std::min(kChunkPixels, count - first),
                         prepared[unit & 1][0], prepared[unit & 1][1]);
     }
 }
@@ -304,7 +307,7 @@ void GatherRun(const cv::Mat& src, const cv::Vec2s* taps, const uint16_t* fracti
 {
     const BlockGather gather(src);
     for (int first = 0; first < count; first += kChunkPixels)
-        GatherChunk(gather, src, taps + first, fractions + first, std::min(kChunkPixels, count - first),
+        GatherChunk(gather, taps + first, fractions + first, std::min(kChunkPixels, count - first),
                     out + static_cast<size_t>(first) * kPixelBytes);
 }
 
@@ -461,9 +464,16 @@ void ClearLuma(unsigned char* row, int from, int to)
 {
     const hn::ScalableTag<uint8_t> d8;
     const int lanes = static_cast<int>(hn::Lanes(d8));
-    HWY_ALIGN unsigned char keepChroma[kPixelBytes * HWY_MAX_BYTES];
-    for (int i = 0; i < kPixelBytes * lanes; ++i)
-        keepChroma[i] = i % kPixelBytes == 0 ? 0 : 0xFF;
+    struct Pattern {
+        HWY_ALIGN unsigned char bytes[kPixelBytes * HWY_MAX_BYTES];
+    };
+    static const Pattern pattern = [] {
+        Pattern p{};
+        for (int i = 0; i < kPixelBytes * HWY_MAX_BYTES; ++i)
+            p.bytes[i] = i % kPixelBytes == 0 ? 0 : 0xFF;
+        return p;
+    }();
+    const unsigned char* keepChroma = pattern.bytes;
     int x = from;
     for (; x + lanes <= to; x += lanes) {
         unsigned char* at = row + static_cast<size_t>(x) * kPixelBytes;
