@@ -151,7 +151,8 @@ struct Stages {
         source.create(kSide, kSide, CV_8UC3);
         zrfe::kernels::ReferenceKernels().nv12ToWorking(frame.desc, source);
         zrbase::CreateLargePicture(working, 2 * kHalfSize, 2 * kHalfSize, CV_8UC3);  // as the engine's circle
-        zrfe::kernels::ReferenceKernels().resize(source, working.size(), cv::Rect(cv::Point(), working.size()), working);
+        zrfe::kernels::ReferenceKernels().resize(source, working.size(), cv::Rect(cv::Point(), working.size()), nullptr,
+                                                 working);
         cv::Mat mapX, mapY;
         zrfe::BuildGroundPanoramaTable(kRadius, 0, ZR_FE_INSTALL_CEILING, mapX, mapY);
         zrfe::kernels::BuildRemapTable(mapX, mapY, table);
@@ -181,18 +182,33 @@ void BM_StageConversion(benchmark::State& state)
 }
 BENCHMARK(BM_StageConversion)->Apply(ApplyTableArgs);
 
+// The circle's square, the part of the working picture that a frame resizes:
+// whole, as the original view needs it, and only where the panorama reads it.
 void BM_StageResize(benchmark::State& state)
 {
     const zrfe::kernels::KernelTable& k = TableOf(state);
     Stages s;
-    // The circle's square, the part of the working picture that a frame resizes.
     const cv::Rect square(kHalfSize - kRadius, kHalfSize - kRadius, 2 * kRadius, 2 * kRadius);
     cv::Mat circle(square.size(), CV_8UC3);
     for (auto _ : state)
-        k.resize(s.source, s.working.size(), square, circle);
+        k.resize(s.source, s.working.size(), square, nullptr, circle);
     state.SetLabel(k.name);
 }
 BENCHMARK(BM_StageResize)->Apply(ApplyTableArgs);
+
+void BM_StageResizePanoramaReads(benchmark::State& state)
+{
+    const zrfe::kernels::KernelTable& k = TableOf(state);
+    Stages s;
+    const cv::Rect square(kHalfSize - kRadius, kHalfSize - kRadius, 2 * kRadius, 2 * kRadius);
+    cv::Mat circle(square.size(), CV_8UC3);
+    zrfe::kernels::RowSpans reads;
+    zrfe::kernels::BuildTableReads(s.table, reads);
+    for (auto _ : state)
+        k.resize(s.source, s.working.size(), square, &reads, circle);
+    state.SetLabel(k.name);
+}
+BENCHMARK(BM_StageResizePanoramaReads)->Apply(ApplyTableArgs);
 
 void BM_StageMask(benchmark::State& state)
 {

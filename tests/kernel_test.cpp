@@ -184,7 +184,8 @@ TEST(KernelCheck, ResizeScalesAsTheReference)
                 const int x = rng.uniform(0, out.width), y = rng.uniform(0, out.height);
                 const cv::Rect part(x, y, rng.uniform(1, out.width - x + 1), rng.uniform(1, out.height - y + 1));
                 for (const cv::Rect& region : {cv::Rect(cv::Point(), out), part})
-                    Compare(region.size(), [&](const KernelTable& t, cv::Mat& dst) { t.resize(input, out, region, dst); },
+                    Compare(region.size(),
+                            [&](const KernelTable& t, cv::Mat& dst) { t.resize(input, out, region, nullptr, dst); },
                             k, Named("resize to", out));
             }
         // A picture halved exactly, and one as large as a lens circle's.
@@ -192,9 +193,69 @@ TEST(KernelCheck, ResizeScalesAsTheReference)
             const cv::Mat input = Random(src.height, src.width, CV_8UC3, rng);
             for (const cv::Size& out : {cv::Size(65, 33), cv::Size(544, 544)})
                 Compare(cv::Size(out.width - 8, out.height - 8),
-                        [&](const KernelTable& t, cv::Mat& dst) { t.resize(input, out, cv::Rect(4, 4, out.width - 8, out.height - 8), dst); },
+                        [&](const KernelTable& t, cv::Mat& dst) {
+                            t.resize(input, out, cv::Rect(4, 4, out.width - 8, out.height - 8), nullptr, dst);
+                        },
                         k, Named("resize to", out));
         }
+    });
+}
+
+// Positions in a disc of the picture, as a panorama of a lens circle reads it,
+// the rim's taps partly off the picture.
+zrfe::kernels::RemapTable DiscTable(cv::Size table, cv::Size picture, cv::RNG& rng)
+{
+    cv::Mat mapX(table, CV_32FC1), mapY(table, CV_32FC1);
+    const float radius = 0.5f * static_cast<float>(std::min(picture.width, picture.height));
+    const float cx = static_cast<float>(rng.uniform(0.0, static_cast<double>(picture.width)));
+    const float cy = static_cast<float>(rng.uniform(0.0, static_cast<double>(picture.height)));
+    for (int i = 0; i < static_cast<int>(mapX.total()); ++i) {
+        const float rho = static_cast<float>(rng.uniform(0.0, radius + 1.5));
+        const float angle = static_cast<float>(rng.uniform(0.0, 6.3));
+        mapX.at<float>(i) = cx + rho * std::cos(angle);
+        mapY.at<float>(i) = cy + rho * std::sin(angle);
+    }
+    zrfe::kernels::RemapTable out;
+    zrfe::kernels::BuildRemapTable(mapX, mapY, out);
+    return out;
+}
+
+// A circle resized for a panorama needs only the pixels that the panorama's table
+// reads: with the rest left holding anything, the gather gives the same picture.
+TEST(KernelCheck, ResizeForATableWritesAllThatItsGatherReads)
+{
+    cv::RNG rng(19);
+    const KernelTable& reference = zrfe::kernels::ReferenceKernels();
+    ForEachCandidate([&](const KernelTable& k) {
+        for (const cv::Size& src : {cv::Size(67, 53), cv::Size(160, 160)})
+            for (const cv::Size& whole : {cv::Size(57, 45), cv::Size(128, 128), cv::Size(150, 121)}) {
+                const std::string what = Named("resize for a table to", whole);
+                const cv::Mat input = Random(src.height, src.width, CV_8UC3, rng);
+                const cv::Rect region(3, 2, whole.width - 5, whole.height - 4);
+                cv::Mat full(region.size(), CV_8UC3);
+                reference.resize(input, whole, region, nullptr, full);
+                const zrfe::kernels::RemapTable table = DiscTable({61, 17}, region.size(), rng);
+                zrfe::kernels::RowSpans reads;
+                zrfe::kernels::BuildTableReads(table, reads);
+                ASSERT_TRUE(std::any_of(reads.end.begin(), reads.end.end(), [](int e) { return e > 0; })) << what;
+                cv::Mat partial = Random(region.height, region.width, CV_8UC3, rng);  // what a scratch picture held
+                k.resize(input, whole, region, &reads, partial);
+                for (int y = 0; y < std::min(reads.rows(), region.height); ++y) {
+                    const int first = std::min(reads.first[static_cast<size_t>(y)], region.width);
+                    const int end = std::min(reads.end[static_cast<size_t>(y)], region.width);
+                    if (first < end) {
+                        ASSERT_EQ(cv::norm(full.row(y).colRange(first, end), partial.row(y).colRange(first, end),
+                                           cv::NORM_INF),
+                                  0)
+                            << what << ", row " << y;
+                    }
+                }
+                const zrfe::kernels::RowLayout layout = zrfe::kernels::WholeTable(table.size());
+                cv::Mat expected(table.size(), CV_8UC3), got(table.size(), CV_8UC3);
+                reference.remap(full, table, layout, expected);
+                k.remap(partial, table, layout, got);
+                ASSERT_EQ(cv::norm(expected, got, cv::NORM_INF), 0) << what;
+            }
     });
 }
 

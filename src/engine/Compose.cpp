@@ -169,10 +169,12 @@ bool EngineCore::PrepareCircle(MainViewSettings& g, cv::Mat& circle, bool bDrawO
     const kernels::KernelTable& k = kernels::ActiveKernels();
     const int side = 2 * static_cast<int>(g.uHalfSize);
     // Only the circle's square of the working picture is ever read, so only it is
-    // resized, into memory that stays with the thread from one frame to the next.
+    // resized, into memory that stays with the thread from one frame to the next;
+    // for a panorama, only the part of it that the panorama's table reads.
     const cv::Rect crop = CircleRect(g);
     circle = kernels::Scratch(kernels::ScratchSlot::kWorking, crop.size(), CV_8UC3);
-    k.resize(source, cv::Size(side, side), crop, circle);
+    const kernels::RowSpans* reads = g.nViewType == ZR_FE_VIEW_ORIGINAL ? nullptr : &g.tables.Shared().Reads();
+    k.resize(source, cv::Size(side, side), crop, reads, circle);
     if (!IsWall(g.nInstallMode)) {
         if (!g.circle || g.circle->size != circle.size())
             return false;

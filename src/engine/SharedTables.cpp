@@ -16,6 +16,12 @@ void SharedRemapTable::FloatMaps(cv::Mat& mapX, cv::Mat& mapY) const
     mapY = m_floatY;
 }
 
+const kernels::RowSpans& SharedRemapTable::Reads() const
+{
+    std::call_once(m_readsFound, [this] { kernels::BuildTableReads(table, m_reads); });
+    return m_reads;
+}
+
 std::shared_ptr<const kernels::FastTable> SharedRemapTable::FastForm(
     const FastKey& key, const std::function<void(kernels::FastTable&)>& build) const
 {

@@ -43,6 +43,10 @@ struct SharedRemapTable {
     // Headers of the float maps (CV_32FC1, the table's size), built on the first call.
     void FloatMaps(cv::Mat& mapX, cv::Mat& mapY) const;
 
+    // The rows and columns of its source picture that a gather through it reads,
+    // found on the first call: a main view's circle needs only those resized.
+    const kernels::RowSpans& Reads() const;
+
     // Fast mode's forms of this table, made by the first render that needs each
     // and kept with the table: a few, for the frame sizes seen lately.
     std::shared_ptr<const kernels::FastTable> FastForm(
@@ -51,6 +55,8 @@ struct SharedRemapTable {
 private:
     mutable std::mutex m_mtxFloats;
     mutable cv::Mat m_floatX, m_floatY;
+    mutable std::once_flag m_readsFound;
+    mutable kernels::RowSpans m_reads;
     mutable std::mutex m_mtxFast;
     mutable std::vector<std::pair<FastKey, std::shared_ptr<const kernels::FastTable>>> m_fastForms;
 };

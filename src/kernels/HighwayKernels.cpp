@@ -316,34 +316,57 @@ void Remap(const cv::Mat& src, const RemapTable& table, const RowLayout& layout,
     RemapWith(GatherRun, src, table, layout, dst);
 }
 
-// The resize's horizontal pass, a column a 128-bit vector: the column's eight
-// source bytes a0 a1 a2 b0 b1 b2 . . become the 16-bit pairs (a0, b0) (a1, b1)
-// (a2, b2) (0, 0) with one shuffle, and each pair is summed against the weights
-// (w0, w1) in 32 bits, then narrowed as OpenCV narrows it.
-void HorizontalResizeRow(const unsigned char* row, const ColumnPlan& plan, int count, int16_t* out)
+// The resize's horizontal pass, a column a 128-bit block (two a step where a
+// vector has two blocks): the column's eight source bytes a0 a1 a2 b0 b1 b2 . .
+// become the 16-bit pairs (a0, b0) (a1, b1) (a2, b2) (0, 0) with one shuffle,
+// and each pair is summed against the weights (w0, w1) in 32 bits, then narrowed
+// as OpenCV narrows it.
+template <class D8>
+void HorizontalResizeColumns(D8 d8, const unsigned char* row, const ColumnPlan& plan, int from, int count,
+                             int16_t* out)
 {
-    const hn::Full128<uint8_t> d8;
-    const hn::Full128<int16_t> d16;
-    const hn::Full128<int32_t> d32;
-    const hn::Full64<uint8_t> d8Half;
-    const hn::Full64<int16_t> d16Half;
+    const hn::Repartition<int16_t, decltype(d8)> d16;
+    const hn::Repartition<int32_t, decltype(d8)> d32;
+    const hn::Rebind<int16_t, decltype(d32)> dNarrow;  // four lanes a column
+    const hn::Full128<uint8_t> dBlock;
+    const hn::Full64<uint8_t> dWord;
+    constexpr int kBlockBytes = 16;
+    constexpr int kColumns = static_cast<int>(hn::MaxLanes(d8)) / kBlockBytes;
     constexpr uint8_t kZero = 0x80;  // a shuffle index that gives 0
     HWY_ALIGN static constexpr uint8_t kPairs[16] = {0, kZero, 3, kZero, 1, kZero, 4, kZero,
                                                      2, kZero, 5, kZero, kZero, kZero, kZero, kZero};
-    const auto pairs = hn::Load(d8, kPairs);
+    const auto pairs = hn::LoadDup128(d8, kPairs);
+    const auto word = [&](int x) {
+        return hn::ZeroExtendVector(dBlock, hn::LoadU(dWord, row + plan.offset[static_cast<size_t>(x)]));
+    };
     const int vectorEnd = std::min(count, plan.vectorColumns);
-    int x = 0;
-    for (; x < vectorEnd; ++x) {
-        const auto bytes = hn::ZeroExtendVector(d8, hn::LoadU(d8Half, row + plan.offset[static_cast<size_t>(x)]));
+    int x = from;
+    for (; x + kColumns <= vectorEnd; x += kColumns) {
+        hn::Vec<decltype(d8)> bytes;
+        if constexpr (kColumns == 1)
+            bytes = word(x);
+        else
+            bytes = hn::Combine(d8, word(x + 1), word(x));
         const auto taps = hn::BitCast(d16, hn::TableLookupBytesOr0(bytes, pairs));
         const auto weights = hn::LoadU(d16, &plan.weights[static_cast<size_t>(x) * kWeightLanes]);
         auto odd = hn::Zero(d32);
         const auto even = hn::ReorderWidenMulAccumulate(d32, taps, weights, hn::Zero(d32), odd);
-        const auto sums = hn::ShiftRight<4>(hn::RearrangeToOddPlusEven(even, odd));
-        // Four lanes stored, the fourth overwritten by the next column (the row has room for it).
-        hn::StoreU(hn::DemoteTo(d16Half, sums), d16Half, out + kPixelBytes * x);
+        const auto sums = hn::DemoteTo(dNarrow, hn::ShiftRight<4>(hn::RearrangeToOddPlusEven(even, odd)));
+        // Four lanes a column stored, the fourth overwritten by the next column (the row has room for it).
+        if constexpr (kColumns == 1) {
+            hn::StoreU(sums, dNarrow, out + kPixelBytes * x);
+        } else {
+            const hn::Half<decltype(dNarrow)> dColumn;
+            hn::StoreU(hn::LowerHalf(dColumn, sums), dColumn, out + kPixelBytes * x);
+            hn::StoreU(hn::UpperHalf(dColumn, sums), dColumn, out + kPixelBytes * (x + 1));
+        }
     }
     HorizontalRowScalar(row, plan, x, count, out);
+}
+
+void HorizontalResizeRow(const unsigned char* row, const ColumnPlan& plan, int from, int count, int16_t* out)
+{
+    HorizontalResizeColumns(hn::CappedTag<uint8_t, 32>(), row, plan, from, count, out);
 }
 
 // The resize's vertical pass, as OpenCV rounds it: ((b0 top) >> 16) + ((b1 bottom) >> 16), + 2, >> 2.
@@ -364,10 +387,10 @@ void VerticalResizeRow(const int16_t* top, const int16_t* bottom, int16_t b0, in
     ScalarResizeRows().vertical(top + i, bottom + i, b0, b1, count - i, out + i);
 }
 
-void Resize(const cv::Mat& src, cv::Size whole, cv::Rect region, cv::Mat& dst)
+void Resize(const cv::Mat& src, cv::Size whole, cv::Rect region, const RowSpans* reads, cv::Mat& dst)
 {
     static const ResizeRowOps ops = {HorizontalResizeRow, VerticalResizeRow};
-    ResizeRegionWith(ops, src, whole, region, dst);
+    ResizeRegionWith(ops, src, whole, region, reads, dst);
 }
 
 // Two working-picture rows into two luma rows and a row of each chroma plane, the

@@ -30,8 +30,8 @@ bool RedoesOpenCvExactly(const KernelTable& t)
     for (const cv::Size whole : {cv::Size(57, 45), cv::Size(150, 121)}) {
         const cv::Rect region(2, 3, whole.width - 5, whole.height - 7);
         cv::Mat expected(region.size(), CV_8UC3), got(region.size(), CV_8UC3);
-        reference.resize(picture, whole, region, expected);
-        t.resize(picture, whole, region, got);
+        reference.resize(picture, whole, region, nullptr, expected);
+        t.resize(picture, whole, region, nullptr, got);
         if (!SameBytes(expected, got))
             return false;
     }

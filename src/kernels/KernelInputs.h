@@ -32,6 +32,17 @@ struct RemapTable {
 // empty table).
 void BuildRemapTable(const cv::Mat& mapX, const cv::Mat& mapY, RemapTable& out);
 
+// Per picture row, the columns [first, end) that something reads; empty where
+// first >= end, and nothing in rows past the end.
+struct RowSpans {
+    std::vector<int> first, end;
+    int rows() const { return static_cast<int>(first.size()); }
+};
+
+// The pixels a gather through this table may read: both taps of both rows of
+// every entry, from column 0 and row 0 on (a reader clips them to its picture).
+void BuildTableReads(const RemapTable& table, RowSpans& out);
+
 // Output row r of a view reads table row tableRow[r] from column columnStart[r],
 // wrapping around the table's width, for width columns: the plain table, the
 // ground panorama turned by its angle, its two stacked halves, the wall window.

@@ -117,15 +117,16 @@ struct ColumnPlan {
 void HorizontalRowScalar(const unsigned char* row, const ColumnPlan& plan, int from, int count, int16_t* out);
 
 struct ResizeRowOps {
-    // count output columns of one source row.
-    void (*horizontal)(const unsigned char* row, const ColumnPlan& plan, int count, int16_t* out);
+    // Output columns from..count-1 of one source row, at their places in out.
+    void (*horizontal)(const unsigned char* row, const ColumnPlan& plan, int from, int count, int16_t* out);
     // Two rows of sums, weighed b0 and b1, into count output bytes.
     void (*vertical)(const int16_t* top, const int16_t* bottom, int16_t b0, int16_t b1, int count,
                      unsigned char* out);
 };
 const ResizeRowOps& ScalarResizeRows();
 const ResizeRowOps* Simd128ResizeRows();  // null where this build has no 128-bit vectors
-void ResizeRegionWith(const ResizeRowOps& ops, const cv::Mat& src, cv::Size whole, cv::Rect region, cv::Mat& dst);
+void ResizeRegionWith(const ResizeRowOps& ops, const cv::Mat& src, cv::Size whole, cv::Rect region,
+                      const RowSpans* reads, cv::Mat& dst);
 
 // The conversions in, built from those row operations. Chroma of half the
 // target's size is doubled as above; any other scale (and luma of another size)

@@ -86,16 +86,12 @@ void VerticalRowScalar(const int16_t* top, const int16_t* bottom, int16_t b0, in
             (((b0 * top[i]) >> kRowShift) + ((b1 * bottom[i]) >> kRowShift) + kFinalRound) >> kFinalShift);
 }
 
-void HorizontalScalar(const unsigned char* row, const ColumnPlan& plan, int count, int16_t* out)
-{
-    HorizontalRowScalar(row, plan, 0, count, out);
-}
 
 #if CV_SIMD128
 // Two columns a step: each column's channels as 16-bit pairs (a, b) of its two
 // source pixels, summed against its weights, narrowed, and stored as four lanes
 // of which the next column overwrites the last.
-void HorizontalSimd(const unsigned char* row, const ColumnPlan& plan, int count, int16_t* out)
+void HorizontalSimd(const unsigned char* row, const ColumnPlan& plan, int from, int count, int16_t* out)
 {
     const auto column = [&](int x) {
         // The eight bytes a0 a1 a2 b0 b1 b2 . . as 16-bit lanes, then each channel's
@@ -106,7 +102,7 @@ void HorizontalSimd(const unsigned char* row, const ColumnPlan& plan, int count,
         const cv::v_int16x8 w = cv::v_load(&plan.weights[static_cast<size_t>(x) * kWeightLanes]);
         return cv::v_dotprod(cv::v_reinterpret_as_s16(pairs), w) >> kSumShift;
     };
-    int x = 0;
+    int x = from;
     const int vectorEnd = std::min(count, plan.vectorColumns);
     for (; x + 2 <= vectorEnd; x += 2) {
         const cv::v_int16x8 both = cv::v_pack(column(x), column(x + 1));
@@ -149,7 +145,8 @@ ResizePath PathFor(cv::Size from, cv::Size to, double& scaleX, double& scaleY)
 
 }  // namespace
 
-void ResizeRegionWith(const ResizeRowOps& ops, const cv::Mat& src, cv::Size whole, cv::Rect region, cv::Mat& dst)
+void ResizeRegionWith(const ResizeRowOps& ops, const cv::Mat& src, cv::Size whole, cv::Rect region,
+                      const RowSpans* reads, cv::Mat& dst)
 {
     double scaleX = 1, scaleY = 1;
     switch (PathFor(src.size(), whole, scaleX, scaleY)) {
@@ -182,6 +179,28 @@ void ResizeRegionWith(const ResizeRowOps& ops, const cv::Mat& src, cv::Size whol
         if (columns.first[at] + 2 < src.cols)
             plan.vectorColumns = x + 1;
     }
+    // The columns each output row needs, and from them each source row's: a source
+    // row's horizontal sums are made once, for all the output rows that take it.
+    std::vector<int> outFirst(static_cast<size_t>(region.height), 0);
+    std::vector<int> outEnd(static_cast<size_t>(region.height), region.width);
+    std::vector<int> sourceFirst(static_cast<size_t>(src.rows), region.width);
+    std::vector<int> sourceEnd(static_cast<size_t>(src.rows), 0);
+    for (int y = 0; y < region.height; ++y) {
+        const size_t at = static_cast<size_t>(y);
+        if (reads) {
+            const bool listed = y < reads->rows();
+            outFirst[at] = listed ? std::min(std::max(reads->first[at], 0), region.width) : 0;
+            outEnd[at] = listed ? std::min(std::max(reads->end[at], 0), region.width) : 0;
+            if (outFirst[at] >= outEnd[at])
+                continue;
+        }
+        const int first = rows.first[static_cast<size_t>(region.y + y)];
+        for (const int s : {first, first + 1}) {
+            const size_t source = static_cast<size_t>(std::min(std::max(s, 0), src.rows - 1));
+            sourceFirst[source] = std::min(sourceFirst[source], outFirst[at]);
+            sourceEnd[source] = std::max(sourceEnd[source], outEnd[at]);
+        }
+    }
     const int values = region.width * kChannels;
     ParallelRows(region.height, values, [&](int begin, int end) {
         // The two source rows a row reads are consecutive, so they sit in different slots.
@@ -192,24 +211,31 @@ void ResizeRegionWith(const ResizeRowOps& ops, const cv::Mat& src, cv::Size whol
         const auto summed = [&](int sourceRow) {
             const int slot = sourceRow & 1;
             if (held[slot] != sourceRow) {
-                ops.horizontal(src.ptr<unsigned char>(sourceRow), plan, region.width, sums[slot].data());
+                const size_t at = static_cast<size_t>(sourceRow);
+                ops.horizontal(src.ptr<unsigned char>(sourceRow), plan, sourceFirst[at], sourceEnd[at],
+                               sums[slot].data());
                 held[slot] = sourceRow;
             }
             return sums[slot].data();
         };
         for (int y = begin; y < end; ++y) {
+            const int from = outFirst[static_cast<size_t>(y)], to = outEnd[static_cast<size_t>(y)];
+            if (from >= to)
+                continue;
             const size_t at = static_cast<size_t>(region.y + y);
             const int first = rows.first[at];
+            const int skip = from * kChannels;
             const int16_t* top = summed(std::min(std::max(first, 0), src.rows - 1));
             const int16_t* bottom = summed(std::min(std::max(first + 1, 0), src.rows - 1));
-            ops.vertical(top, bottom, rows.weight0[at], rows.weight1[at], values, dst.ptr<unsigned char>(y));
+            ops.vertical(top + skip, bottom + skip, rows.weight0[at], rows.weight1[at], (to - from) * kChannels,
+                         dst.ptr<unsigned char>(y) + skip);
         }
     });
 }
 
 const ResizeRowOps& ScalarResizeRows()
 {
-    static const ResizeRowOps ops = {HorizontalScalar, VerticalRowScalar};
+    static const ResizeRowOps ops = {HorizontalRowScalar, VerticalRowScalar};
     return ops;
 }
 

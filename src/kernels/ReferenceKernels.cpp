@@ -50,7 +50,8 @@ void RemapReference(const cv::Mat& src, const RemapTable& table, const RowLayout
     }
 }
 
-void ResizeReference(const cv::Mat& src, cv::Size whole, cv::Rect region, cv::Mat& dst)
+// Writes the whole region: the reads only say what a faster resize may skip.
+void ResizeReference(const cv::Mat& src, cv::Size whole, cv::Rect region, const RowSpans*, cv::Mat& dst)
 {
     cv::Mat full;
     {

@@ -22,9 +22,9 @@ void MaskCircleScalar(cv::Mat& picture, const CircleSpans& circle)
     }
 }
 
-void ResizeScalar(const cv::Mat& src, cv::Size whole, cv::Rect region, cv::Mat& dst)
+void ResizeScalar(const cv::Mat& src, cv::Size whole, cv::Rect region, const RowSpans* reads, cv::Mat& dst)
 {
-    ResizeRegionWith(ScalarResizeRows(), src, whole, region, dst);
+    ResizeRegionWith(ScalarResizeRows(), src, whole, region, reads, dst);
 }
 
 void Nv12ToWorkingScalar(const tag_ZRFRAME& frame, cv::Mat& dst)

@@ -6,9 +6,9 @@ namespace kernels {
 
 namespace {
 
-void ResizeSimd(const cv::Mat& src, cv::Size whole, cv::Rect region, cv::Mat& dst)
+void ResizeSimd(const cv::Mat& src, cv::Size whole, cv::Rect region, const RowSpans* reads, cv::Mat& dst)
 {
-    ResizeRegionWith(*Simd128ResizeRows(), src, whole, region, dst);
+    ResizeRegionWith(*Simd128ResizeRows(), src, whole, region, reads, dst);
 }
 
 void Nv12ToWorkingSimd(const tag_ZRFRAME& frame, cv::Mat& dst)
