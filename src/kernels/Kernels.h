@@ -34,8 +34,9 @@ using RemapTo420Fn = void (*)(const cv::Mat& src, const RemapTable& table, const
                               const PlanarPicture& out);
 
 // dst (region's size, CV_8UC3) = the region of src's bilinear resize to whole;
-// the region lies inside whole. Given reads (rows and columns of dst), only the
-// pixels in them need be written: a gather that reads no others costs no more.
+// the region lies inside whole. Given reads (per row of dst, the columns a
+// gather will read), only those pixels need be written; the rest may keep what
+// they held.
 using ResizeFn = void (*)(const cv::Mat& src, cv::Size whole, cv::Rect region, const RowSpans* reads, cv::Mat& dst);
 
 // In place: luma 0 outside the filled circle (8-connected rasterisation), chroma

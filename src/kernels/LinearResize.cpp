@@ -86,7 +86,6 @@ void VerticalRowScalar(const int16_t* top, const int16_t* bottom, int16_t b0, in
             (((b0 * top[i]) >> kRowShift) + ((b1 * bottom[i]) >> kRowShift) + kFinalRound) >> kFinalShift);
 }
 
-
 #if CV_SIMD128
 // Two columns a step: each column's channels as 16-bit pairs (a, b) of its two
 // source pixels, summed against its weights, narrowed, and stored as four lanes
