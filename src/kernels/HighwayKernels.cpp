@@ -53,6 +53,7 @@ namespace hn = hwy::HWY_NAMESPACE;
 // several blocks overlap.
 const int kChunkPixels = 128;
 constexpr int kPixelBytes = 3;  // Y, U, V interleaved
+constexpr int kBlockBytes = 16;  // a 128-bit block, the unit of byte shuffles
 
 using DI = hn::ScalableTag<int32_t>;
 using DU = hn::RebindToUnsigned<DI>;
@@ -195,7 +196,6 @@ void GatherChunk(const BlockGather& gather, const cv::Vec2s* taps, const uint16_
     const hn::Repartition<uint8_t, DI> d8;
     const int lanes = BlockGather::Lanes();
     constexpr int channels = kPixelBytes;
-    constexpr int kBlockBytes = 16;
     constexpr int kBlockPixels = kBlockBytes / 4;
     HWY_ALIGN static constexpr uint8_t kPackPixels[16] = {0, 1, 2, 4, 5, 6, 8, 9, 10, 12, 13, 14, 15, 15, 15, 15};
     const auto packPixels = hn::LoadDup128(d8, kPackPixels);
@@ -330,7 +330,6 @@ void HorizontalResizeColumns(D8 d8, const unsigned char* row, const ColumnPlan& 
     const hn::Rebind<int16_t, decltype(d32)> dNarrow;  // four lanes a column
     const hn::Full128<uint8_t> dBlock;
     const hn::Full64<uint8_t> dWord;
-    constexpr int kBlockBytes = 16;
     constexpr int kColumns = static_cast<int>(hn::MaxLanes(d8)) / kBlockBytes;
     constexpr uint8_t kZero = 0x80;  // a shuffle index that gives 0
     HWY_ALIGN static constexpr uint8_t kPairs[16] = {0, kZero, 3, kZero, 1, kZero, 4, kZero,
