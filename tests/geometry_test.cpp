@@ -16,6 +16,7 @@
 
 #include "ZRFishEyeEngine.h"
 #include "geometry/GroundPanoramaTable.h"
+#include "geometry/HeadingRows.h"
 #include "geometry/Lens.h"
 #include "geometry/LensGeometry.h"
 #include "geometry/PointMap.h"
@@ -551,8 +552,50 @@ TEST(TrigRowsTest, RowsGiveTheLibrarysBitsOnEveryTarget)
     }
 }
 
-// The row projections against their per-ray forms, for the built-in lens and every lens
-// model: rays on the axis, behind the lens, past the field of view and all around it.
+// The built-in lens's heading rows against the per-ray projection on every vector target:
+// rays on the axis, on the horizon, straight ahead, behind the lens and past the square's
+// edge, the mirrored rows included, and a row that ends in a partial vector.
+TEST(TrigRowsTest, HeadingRowsAreTheirPerRayProjections)
+{
+    std::mt19937 random(11);
+    std::uniform_real_distribution<float> angle(-3.2f, 3.2f);
+    constexpr size_t kRays = 3001;
+    std::vector<float> cosH(kRays), sinH(kRays), cosE(kRays), sinE(kRays);
+    for (size_t j = 0; j < kRays; ++j) {
+        // sparse, so that most vectors have no lane left to the library
+        const float heading = j % 97 == 0 ? 0.0f : angle(random);
+        const float elevation = j % 89 == 0 ? 0.0f : angle(random) / 2;
+        cosH[j] = cosf(heading);
+        sinH[j] = sinf(heading);
+        cosE[j] = cosf(elevation);
+        sinE[j] = sinf(elevation);
+    }
+    sinE[3] = NAN;
+    constexpr float kFocal = 651.9f, kCentre = 1024.0f, kEdge = 2000.0f;  // far rays land off the square
+    for (const int64_t target : hwy::SupportedAndGeneratedTargets()) {
+        hwy::SetSupportedTargetsForTest(target);
+        std::vector<float> X(kRays, -1.0f), Y(kRays, -1.0f), mirrorX(kRays, -1.0f), mirrorY(kRays, -1.0f);
+        zrfe::EquidistantHeadingRow(cosH.data(), sinH.data(), cosE.data(), sinE.data(), kFocal, kCentre, kEdge,
+                                    X.data(), Y.data(), mirrorX.data(), mirrorY.data(), kRays);
+        size_t inside = 0;
+        for (size_t j = 0; j < kRays; ++j) {
+            float offRight = 0, offDown = 0;
+            zrfe::EquidistantOffsets(sinH[j] * cosE[j], sinE[j], cosH[j] * cosE[j], kFocal, offRight, offDown);
+            float x[2], y[2];
+            zrfe::StoreSquareEntry(x, y, 0, true, offRight + kCentre, offDown + kCentre, kEdge);
+            zrfe::StoreSquareEntry(x, y, 1, true, offRight + kCentre, -offDown + kCentre, kEdge);
+            ASSERT_EQ(FPair(X[j], Y[j]), FPair(x[0], y[0])) << hwy::TargetName(target) << ", ray " << j;
+            ASSERT_EQ(FPair(mirrorX[j], mirrorY[j]), FPair(x[1], y[1])) << hwy::TargetName(target) << ", ray " << j;
+            inside += x[0] != 0.0f;
+        }
+        EXPECT_GT(inside, kRays / 2);
+        EXPECT_LT(inside, kRays - kRays / 10);
+    }
+    hwy::SetSupportedTargetsForTest(0);
+}
+
+// The lens models' row projections against their per-ray forms: rays on the axis, behind
+// the lens, past the field of view and all around it.
 TEST(TrigRowsTest, RowProjectionsAreTheirPerRayProjections)
 {
     std::mt19937 random(7);
@@ -566,12 +609,6 @@ TEST(TrigRowsTest, RowProjectionsAreTheirPerRayProjections)
     }
     right[0] = down[0] = 0.0f;  // on the axis
     std::vector<float> X(kRays), Y(kRays);
-    zrfe::EquidistantOffsetsRow(right.data(), down.data(), along.data(), 651.9f, X.data(), Y.data(), kRays);
-    for (size_t j = 0; j < kRays; ++j) {
-        float x = 0, y = 0;
-        zrfe::ProjectEquidistant(right[j], down[j], along[j], 651.9f, 1024.0f, x, y);
-        ASSERT_EQ(FPair(X[j] + 1024.0f, Y[j] + 1024.0f), FPair(x, y)) << "ray " << j;
-    }
     for (int model = ZR_FE_LENS_EQUIDISTANT; model <= ZR_FE_LENS_POLYNOMIAL; ++model) {
         const tag_ZRLENS setting{static_cast<ENUM_ZR_FE_LENS_E>(model), 190.0f - 25.0f * (model % 3),
                                  {-0.02, 0.003, 0.0, 0.0}};

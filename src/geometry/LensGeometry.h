@@ -76,16 +76,25 @@ inline unsigned short TruncToPoint16(float f)
 // The equidistant fisheye lens: a ray at angle theta from the lens axis lands at
 // distance theta * focal from the circle's centre. The ray is given by its
 // components to the right of the picture, downwards, and along the axis; the
-// result is the picture position (X, Y) about the centre (centre, centre).
-inline void ProjectEquidistant(float fRight, float fDown, float fAlong, float fFocal, float fCentre, float& X,
-                               float& Y)
+// offsets are where it lands, to the right of and below the circle's centre.
+inline void EquidistantOffsets(float fRight, float fDown, float fAlong, float fFocal, float& offRight, float& offDown)
 {
     const float offAxis = sqrtf(fDown * fDown + fRight * fRight);
     const float theta = atan2f(offAxis, fAlong);
     const float rho = theta * fFocal;
     const float alpha = atan2f(fDown, fRight);
-    X = cosf(alpha) * rho + fCentre;
-    Y = sinf(alpha) * rho + fCentre;
+    offRight = cosf(alpha) * rho;
+    offDown = sinf(alpha) * rho;
+}
+
+// The same as the picture position (X, Y) about the centre (centre, centre).
+inline void ProjectEquidistant(float fRight, float fDown, float fAlong, float fFocal, float fCentre, float& X,
+                               float& Y)
+{
+    float offRight = 0, offDown = 0;
+    EquidistantOffsets(fRight, fDown, fAlong, fFocal, offRight, offDown);
+    X = offRight + fCentre;
+    Y = offDown + fCentre;
 }
 
 }  // namespace zrfe

@@ -29,21 +29,6 @@ void ForEachChunkOffAxis(const float* right, const float* down, const float* alo
 }
 }  // namespace
 
-void EquidistantOffsetsRow(const float* right, const float* down, const float* along, float focal, float* offRight,
-                           float* offDown, size_t n)
-{
-    float alpha[kChunk], sinAlpha[kChunk], cosAlpha[kChunk];
-    ForEachChunkOffAxis(right, down, along, n, [&](size_t first, size_t m, const float*, const float* theta) {
-        Atan2Row(down + first, right + first, alpha, m);
-        SinCosRow(alpha, sinAlpha, cosAlpha, m);
-        for (size_t k = 0; k < m; ++k) {
-            const float rho = theta[k] * focal;
-            offRight[first + k] = cosAlpha[k] * rho;
-            offDown[first + k] = sinAlpha[k] * rho;
-        }
-    });
-}
-
 void LensProjectionRow(const LensProjection& lens, const float* right, const float* down, const float* along,
                        float circle, float centre, float* X, float* Y, unsigned char* seen, size_t n)
 {

@@ -43,11 +43,6 @@ inline void StoreSquareEntry(float* px, float* py, size_t j, bool seen, float X,
     py[j] = inside ? Y : 0.0f;
 }
 
-// For each ray (right, down, along), its picture offset from the circle's centre:
-// ProjectEquidistant gives X = offRight + centre and Y = offDown + centre.
-void EquidistantOffsetsRow(const float* right, const float* down, const float* along, float focal, float* offRight,
-                           float* offDown, size_t n);
-
 // lens.Project for each ray (right, down, along); seen[j] is its result for ray j,
 // and X[j], Y[j] are written only where it is true.
 void LensProjectionRow(const LensProjection& lens, const float* right, const float* down, const float* along,

@@ -1,5 +1,6 @@
 #include "WallPanoramaTable.h"
 
+#include <algorithm>
 #include <cmath>
 #include <cstdint>
 #include <cstring>
@@ -7,6 +8,7 @@
 
 #include "kernels/ParallelRows.h"
 
+#include "HeadingRows.h"
 #include "LensGeometry.h"
 #include "ProjectionRows.h"
 
@@ -82,26 +84,19 @@ void FillWallPanoramaEquidistant(int n, const std::vector<float>& cosA, const st
     };
     const size_t columns = static_cast<size_t>(n);
     ParallelRows((n + 1) / 2, 2LL * n, [&](int firstPair, int endPair) {
-        RayRow row(columns);
-        const float* offRight = row.X;  // offsets from the centre
-        const float* offDown = row.Y;
+        std::vector<float> cosLatitude(columns), sinLatitude(columns);
         for (int top = firstPair; top < endPair; ++top) {
             const int bottom = n - 1 - top;
             const bool rowsMirror = bottom != top && mirrors(top, bottom);
             for (const int y : {top, bottom}) {
                 if (y == bottom && (rowsMirror || bottom == top))
                     break;
-                GridRays(cosA, sinA, y, row);
-                EquidistantOffsetsRow(row.right, row.down, row.along, focal, row.X, row.Y, columns);
-                float* px = matMapX.ptr<float>(y);
-                float* py = matMapY.ptr<float>(y);
-                float* qx = matMapX.ptr<float>(bottom);
-                float* qy = matMapY.ptr<float>(bottom);
-                for (size_t x = 0; x < columns; ++x)
-                    StoreSquareEntry(px, py, x, true, offRight[x] + centre, offDown[x] + centre, edge);
-                if (rowsMirror)
-                    for (size_t x = 0; x < columns; ++x)
-                        StoreSquareEntry(qx, qy, x, true, offRight[x] + centre, -offDown[x] + centre, edge);
+                std::fill(cosLatitude.begin(), cosLatitude.end(), cosA[static_cast<size_t>(y)]);
+                std::fill(sinLatitude.begin(), sinLatitude.end(), sinA[static_cast<size_t>(y)]);
+                EquidistantHeadingRow(cosA.data(), sinA.data(), cosLatitude.data(), sinLatitude.data(), focal, centre,
+                                      edge, matMapX.ptr<float>(y), matMapY.ptr<float>(y),
+                                      rowsMirror ? matMapX.ptr<float>(bottom) : nullptr,
+                                      rowsMirror ? matMapY.ptr<float>(bottom) : nullptr, columns);
             }
         }
     });

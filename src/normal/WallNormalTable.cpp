@@ -1,11 +1,13 @@
 #include "WallNormalTable.h"
 
 #include <cmath>
+#include <cstdint>
 #include <vector>
 
 #include "kernels/ParallelRows.h"
 
 #include "engine/EngineCore.h"
+#include "geometry/HeadingRows.h"
 #include "geometry/ProjectionRows.h"
 #include "geometry/LensGeometry.h"
 #include "geometry/TrigRows.h"
@@ -15,39 +17,77 @@ namespace zrfe {
 namespace {
 // The rays of the view, given by their per-column and per-row values.
 struct WallViewRays {
-    std::vector<float> cosOff, cosC, sinC, rowAngle;
+    std::vector<float> cosC, sinC, rowAngle;
+    // A row's line is seen in column j at elevation atanf(cosOff[j] * tr). Most columns
+    // right of the middle one (half) have the cosOff bits of their mirror (half + k and
+    // half - k), and so its elevation: elevations are computed for the columns up to the
+    // middle and for the right columns in ownColumns, and copied for the rest.
+    std::vector<float> cosOff;
+    std::vector<size_t> ownColumns;
+    std::vector<float> ownCosOff;
+    size_t half = 0;
 };
 
-// Fills the tables a row at a time; projectRow(row, n) places the row's n rays in the
-// source picture and clears row.seen[j] where the lens does not see ray j.
+// The cosines and sines of row i's elevations, column by column.
+class WallViewElevations {
+    std::vector<float> m_values;
+
+public:
+    float* const cosE;
+    float* const sinE;
+
+private:
+    float* const m_arg;
+    float* const m_elevation;
+    float* const m_ownSin;
+    float* const m_ownCos;
+
+public:
+    explicit WallViewElevations(const WallViewRays& rays)
+        : m_values(2 * rays.cosOff.size() + 2 * (rays.half + 1) + 2 * rays.ownColumns.size()), cosE(m_values.data()),
+          sinE(cosE + rays.cosOff.size()), m_arg(sinE + rays.cosOff.size()), m_elevation(m_arg + rays.half + 1),
+          m_ownSin(m_elevation + rays.half + 1), m_ownCos(m_ownSin + rays.ownColumns.size())
+    {
+    }
+    WallViewElevations(const WallViewElevations&) = delete;
+    WallViewElevations& operator=(const WallViewElevations&) = delete;
+
+    void ForRow(const WallViewRays& rays, float tr)
+    {
+        const size_t n = rays.cosOff.size();
+        const size_t left = rays.half + 1;
+        for (size_t j = 0; j < left; ++j)
+            m_arg[j] = rays.cosOff[j] * tr;
+        AtanRow(m_arg, m_elevation, left);
+        SinCosRow(m_elevation, sinE, cosE, left);
+        for (size_t j = left; j < n; ++j) {
+            cosE[j] = cosE[2 * rays.half - j];
+            sinE[j] = sinE[2 * rays.half - j];
+        }
+        const size_t own = rays.ownColumns.size();
+        for (size_t k = 0; k < own; ++k)
+            m_arg[k] = rays.ownCosOff[k] * tr;
+        AtanRow(m_arg, m_elevation, own);
+        SinCosRow(m_elevation, m_ownSin, m_ownCos, own);
+        for (size_t k = 0; k < own; ++k) {
+            cosE[rays.ownColumns[k]] = m_ownCos[k];
+            sinE[rays.ownColumns[k]] = m_ownSin[k];
+        }
+    }
+};
+
+// Fills the tables a row at a time; projectRow(i, cosE, sinE, scratch) writes table row i
+// from the cosines and sines of its columns' elevations.
 template <class ProjectRowFn>
-void FillWallView(const WallViewRays& rays, float lim, cv::Mat& mapX, cv::Mat& mapY, const ProjectRowFn& projectRow)
+void FillWallView(const WallViewRays& rays, int rows, const ProjectRowFn& projectRow)
 {
-    const int W = mapX.cols;
-    const size_t n = static_cast<size_t>(W);
-    ParallelRows(mapX.rows, W, [&](int firstRow, int endRow) {
-        RayRow row(n);
-        std::vector<float> elevations(2 * n);
-        float* arg = elevations.data();
-        float* elevation = arg + n;
+    const size_t n = rays.cosC.size();
+    ParallelRows(rows, static_cast<long long>(n), [&](int firstRow, int endRow) {
+        RayRow scratch(n);
+        WallViewElevations elevations(rays);
         for (int i = firstRow; i < endRow; ++i) {
-            const float tr = tanf(rays.rowAngle[i]);
-            for (size_t j = 0; j < n; ++j)
-                arg[j] = rays.cosOff[j] * tr;
-            AtanRow(arg, elevation, n);
-            float* cosElevation = arg;  // the argument is spent
-            SinCosRow(elevation, row.down, cosElevation, n);
-            for (size_t j = 0; j < n; ++j) {
-                row.along[j] = rays.cosC[j] * cosElevation[j];
-                row.right[j] = rays.sinC[j] * cosElevation[j];
-            }
-            projectRow(row, n);
-            const float* X = row.X;
-            const float* Y = row.Y;
-            float* px = mapX.ptr<float>(i);
-            float* py = mapY.ptr<float>(i);
-            for (size_t j = 0; j < n; ++j)
-                StoreSquareEntry(px, py, j, row.seen[j] != 0, X[j], Y[j], lim);
+            elevations.ForRow(rays, tanf(rays.rowAngle[static_cast<size_t>(i)]));
+            projectRow(i, elevations.cosE, elevations.sinE, scratch);
         }
     });
 }
@@ -102,26 +142,39 @@ void BuildWallNormalTable(const tag_ZR_FE_NORMAL_VIEW_S& stView, unsigned int uW
 
     // Per-column values are pure functions of the column angle; computing them
     // once gives the same entries as computing them per pixel.
-    rays.cosOff.resize(static_cast<size_t>(W));
     rays.cosC.resize(static_cast<size_t>(W));
     rays.sinC.resize(static_cast<size_t>(W));
+    rays.cosOff.resize(static_cast<size_t>(W));
     for (int j = 0; j < W; ++j) {
         rays.cosOff[j] = cosf(c0 - colAngle[j]);
         rays.cosC[j] = cosf(colAngle[j]);
         rays.sinC[j] = sinf(colAngle[j]);
     }
+    rays.half = static_cast<size_t>(half);
+    for (size_t j = rays.half + 1; j < static_cast<size_t>(W); ++j)
+        if (FloatBits(rays.cosOff[j]) != FloatBits(rays.cosOff[2 * rays.half - j])) {
+            rays.ownColumns.push_back(j);
+            rays.ownCosOff.push_back(rays.cosOff[j]);
+        }
 
+    const size_t n = static_cast<size_t>(W);
     if (pLens) {
-        FillWallView(rays, lim, matMapX, matMapY, [&](RayRow& row, size_t n) {
+        FillWallView(rays, H, [&](int i, const float* cosE, const float* sinE, RayRow& row) {
+            for (size_t j = 0; j < n; ++j) {
+                row.along[j] = rays.cosC[j] * cosE[j];
+                row.right[j] = rays.sinC[j] * cosE[j];
+                row.down[j] = sinE[j];
+            }
             LensProjectionRow(*pLens, row.right, row.down, row.along, R, R, row.X, row.Y, row.seen, n);
+            float* px = matMapX.ptr<float>(i);
+            float* py = matMapY.ptr<float>(i);
+            for (size_t j = 0; j < n; ++j)
+                StoreSquareEntry(px, py, j, row.seen[j] != 0, row.X[j], row.Y[j], lim);
         });
     } else {
-        FillWallView(rays, lim, matMapX, matMapY, [&](RayRow& row, size_t n) {
-            EquidistantOffsetsRow(row.right, row.down, row.along, s, row.X, row.Y, n);
-            for (size_t j = 0; j < n; ++j) {
-                row.X[j] = row.X[j] + R;
-                row.Y[j] = row.Y[j] + R;
-            }
+        FillWallView(rays, H, [&](int i, const float* cosE, const float* sinE, RayRow&) {
+            EquidistantHeadingRow(rays.cosC.data(), rays.sinC.data(), cosE, sinE, s, R, lim, matMapX.ptr<float>(i),
+                                  matMapY.ptr<float>(i), nullptr, nullptr, n);
         });
     }
 }
