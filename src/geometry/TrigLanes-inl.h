@@ -78,12 +78,14 @@ namespace hn = hwy::HWY_NAMESPACE;
 using DF = hn::ScalableTag<float>;
 using VF = hn::Vec<DF>;
 
-// atanf of every lane, as the library computes it.
+// atanf of every lane, as the library computes it. kNonNegativeFinite: every lane that
+// matters holds a finite x >= 0 (atan2f's |y / x|), so the sign and NaN are not handled.
+template <bool kNonNegativeFinite = false>
 HWY_INLINE VF AtanLanes(DF d, VF x)
 {
     using namespace trig;
     const hn::RebindToSigned<DF> di;
-    const VF ax = hn::Abs(x);
+    const VF ax = kNonNegativeFinite ? x : hn::Abs(x);
     const auto ix = hn::BitCast(di, ax);
     // |x|'s bits at or above a bound (integer lanes compare only by greater-than here)
     auto above = [&](int32_t bits) { return hn::RebindMask(d, hn::Gt(ix, hn::Set(di, bits - 1))); };
@@ -121,12 +123,16 @@ HWY_INLINE VF AtanLanes(DF d, VF x)
 
     const VF small = hn::Sub(t, tail);
     const VF reduced = hn::Sub(pick(kAtanHigh), hn::Sub(hn::Sub(tail, pick(kAtanLow)), t));
+    const VF halfPi = hn::Set(d, kAtanHigh[3] + kAtanLow[3]);
+    const auto tiny = hn::RebindMask(d, hn::Lt(ix, hn::Set(di, kAtanIsArgument)));
+    if (kNonNegativeFinite) {
+        const VF result = hn::IfThenElse(above(kAtanIsHalfPi), halfPi, hn::IfThenElse(reduce, reduced, small));
+        return hn::IfThenElse(tiny, x, result);
+    }
     const VF signBit = hn::And(x, hn::Set(d, -0.0f));
     VF result = hn::IfThenElse(reduce, hn::Xor(reduced, signBit), small);
-
-    const VF halfPi = hn::Set(d, kAtanHigh[3] + kAtanLow[3]);
     result = hn::IfThenElse(above(kAtanIsHalfPi), hn::Xor(halfPi, signBit), result);
-    result = hn::IfThenElse(hn::RebindMask(d, hn::Lt(ix, hn::Set(di, kAtanIsArgument))), x, result);
+    result = hn::IfThenElse(tiny, x, result);
     return hn::IfThenElse(above(kInfinityBits + 1), hn::Add(x, x), result);  // NaN
 }
 
@@ -135,7 +141,7 @@ HWY_INLINE VF AtanLanes(DF d, VF x)
 HWY_INLINE VF Atan2Lanes(DF d, VF y, VF x)
 {
     using namespace trig;
-    const VF z = AtanLanes(d, hn::Abs(hn::Div(y, x)));
+    const VF z = AtanLanes<true>(d, hn::Abs(hn::Div(y, x)));
     const VF signMask = hn::Set(d, -0.0f);
     const VF lifted = hn::Add(z, hn::Set(d, kPiShortfall));
     const VF pi = hn::Set(d, kPiFloat);
