@@ -142,17 +142,12 @@ HWY_INLINE VF Atan2Lanes(DF d, VF y, VF x)
 {
     using namespace trig;
     const VF z = AtanLanes<true>(d, hn::Abs(hn::Div(y, x)));
-    const VF signMask = hn::Set(d, -0.0f);
-    const VF lifted = hn::Add(z, hn::Set(d, kPiShortfall));
-    const VF pi = hn::Set(d, kPiFloat);
-    const auto yNegative = hn::RebindMask(d, hn::Ne(hn::BitCast(hn::RebindToSigned<DF>(), hn::And(y, signMask)),
-                                                    hn::Zero(hn::RebindToSigned<DF>())));
-    const auto xNegative = hn::RebindMask(d, hn::Ne(hn::BitCast(hn::RebindToSigned<DF>(), hn::And(x, signMask)),
-                                                    hn::Zero(hn::RebindToSigned<DF>())));
-    const VF right = hn::IfThenElse(yNegative, hn::Xor(z, signMask), z);
-    const VF left = hn::IfThenElse(yNegative, hn::Sub(lifted, pi), hn::Sub(pi, lifted));
-    return hn::IfThenElse(xNegative, left, right);
+    // y's sign on both sides; pi - (z + the shortfall) on the left, where x < 0
+    const VF ySign = hn::And(y, hn::Set(d, -0.0f));
+    const VF left = hn::Sub(hn::Set(d, kPiFloat), hn::Add(z, hn::Set(d, kPiShortfall)));
+    return hn::IfNegativeThenElse(x, hn::Xor(left, ySign), hn::Xor(z, ySign));
 }
+
 // Lanes where atan2f takes a path left to the library: either argument zero, infinite
 // or NaN, x exactly 1, |y / x| beyond 2^60, or below 2^-60 with x negative.
 HWY_INLINE hn::Mask<DF> Atan2LanesAreLibrarys(DF d, VF y, VF x)
