@@ -210,6 +210,17 @@ void BM_StageResizePanoramaReads(benchmark::State& state)
 }
 BENCHMARK(BM_StageResizePanoramaReads)->Apply(ApplyTableArgs);
 
+// What a new panorama geometry's first frame pays once: the spans of the circle that
+// the table's gather reads.
+void BM_PanoramaTableReads(benchmark::State& state)
+{
+    Stages s;
+    zrfe::kernels::RowSpans reads;
+    for (auto _ : state)
+        zrfe::kernels::BuildTableReads(s.table, reads);
+}
+BENCHMARK(BM_PanoramaTableReads)->Unit(benchmark::kMillisecond);
+
 void BM_StageMask(benchmark::State& state)
 {
     const zrfe::kernels::KernelTable& k = TableOf(state);
