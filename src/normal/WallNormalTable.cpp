@@ -28,50 +28,39 @@ struct WallViewRays {
     size_t half = 0;
 };
 
-// The cosines and sines of row i's elevations, column by column.
-class WallViewElevations {
-    std::vector<float> m_values;
+// The cosines and sines of a row's elevations, column by column, with one thread's
+// scratch for finding them.
+struct WallViewElevations {
+    std::vector<float> cosE, sinE;
+    std::vector<float> arg, elevation, ownSin, ownCos;
 
-public:
-    float* const cosE;
-    float* const sinE;
-
-private:
-    float* const m_arg;
-    float* const m_elevation;
-    float* const m_ownSin;
-    float* const m_ownCos;
-
-public:
     explicit WallViewElevations(const WallViewRays& rays)
-        : m_values(2 * rays.cosOff.size() + 2 * (rays.half + 1) + 2 * rays.ownColumns.size()), cosE(m_values.data()),
-          sinE(cosE + rays.cosOff.size()), m_arg(sinE + rays.cosOff.size()), m_elevation(m_arg + rays.half + 1),
-          m_ownSin(m_elevation + rays.half + 1), m_ownCos(m_ownSin + rays.ownColumns.size())
+        : cosE(rays.cosOff.size()), sinE(rays.cosOff.size()), arg(rays.half + 1), elevation(rays.half + 1),
+          ownSin(rays.ownColumns.size()), ownCos(rays.ownColumns.size())
     {
     }
-    WallViewElevations(const WallViewElevations&) = delete;
-    WallViewElevations& operator=(const WallViewElevations&) = delete;
 
     void ForRow(const WallViewRays& rays, float tr)
     {
         const size_t n = rays.cosOff.size();
         const size_t left = rays.half + 1;
         for (size_t j = 0; j < left; ++j)
-            m_arg[j] = rays.cosOff[j] * tr;
-        AtanRow(m_arg, m_elevation, left);
-        SinCosRow(m_elevation, sinE, cosE, left);
+            arg[j] = rays.cosOff[j] * tr;
+        AtanRow(arg.data(), elevation.data(), left);
+        SinCosRow(elevation.data(), sinE.data(), cosE.data(), left);
         for (size_t j = left; j < n; ++j) {
             cosE[j] = cosE[2 * rays.half - j];
             sinE[j] = sinE[2 * rays.half - j];
         }
+        // fewer right columns than left ones: the scratch rows have room
         const size_t own = rays.ownColumns.size();
         for (size_t k = 0; k < own; ++k)
-            m_arg[k] = rays.ownCosOff[k] * tr;
-        AtanRow(m_arg, m_elevation, own);
-        SinCosRow(m_elevation, m_ownSin, m_ownCos, own);
+            arg[k] = rays.ownCosOff[k] * tr;
+        AtanRow(arg.data(), elevation.data(), own);
+        SinCosRow(elevation.data(), ownSin.data(), ownCos.data(), own);
         for (size_t k = 0; k < own; ++k) {
-            cosE[rays.ownColumns[k]] = m_ownCos[k];
-            sinE[rays.ownColumns[k]] = m_ownSin[k];
+            cosE[rays.ownColumns[k]] = ownCos[k];
+            sinE[rays.ownColumns[k]] = ownSin[k];
         }
     }
 };
@@ -87,7 +76,7 @@ void FillWallView(const WallViewRays& rays, int rows, const ProjectRowFn& projec
         WallViewElevations elevations(rays);
         for (int i = firstRow; i < endRow; ++i) {
             elevations.ForRow(rays, tanf(rays.rowAngle[static_cast<size_t>(i)]));
-            projectRow(i, elevations.cosE, elevations.sinE, scratch);
+            projectRow(i, elevations.cosE.data(), elevations.sinE.data(), scratch);
         }
     });
 }
